@@ -1,0 +1,420 @@
+#include "store.h"
+
+#include "textfold.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <sqlite3.h>
+
+namespace korvana {
+
+namespace {
+
+constexpr int kFoldVersion = 1;
+
+const DirectoryKind kAllKinds[] = {DirectoryKind::Residents, DirectoryKind::Enterprises,
+                                   DirectoryKind::Personal};
+
+QString fromUtf8(const unsigned char *text, int bytes)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
+}
+
+void kfoldFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const unsigned char *text = sqlite3_value_text(argv[0]);
+    const int bytes = sqlite3_value_bytes(argv[0]);
+    const QByteArray folded = foldText(fromUtf8(text, bytes)).toUtf8();
+    sqlite3_result_text(ctx, folded.constData(), int(folded.size()), SQLITE_TRANSIENT);
+}
+
+bool hasTrimmedShadow(const QString &field)
+{
+    return field.compare(QLatin1String("Dom"), Qt::CaseInsensitive) == 0
+        || field.compare(QLatin1String("Kvart"), Qt::CaseInsensitive) == 0;
+}
+
+QString trimmedShadow(const QString &field) { return QStringLiteral("kt_") + field.toLower(); }
+
+// Every shadow column of a table with the SQL expression that fills it from `arg(field)`.
+QList<QPair<QString, QString>> shadowExpressions(DirectoryKind kind,
+                                                 const std::function<QString(int)> &arg)
+{
+    QList<QPair<QString, QString>> out;
+    const QStringList &fields = tableInfo(kind).fields;
+    for (int i = 0; i < fields.size(); ++i) {
+        out.append({Store::shadowColumn(fields[i]), QStringLiteral("kfold(%1)").arg(arg(i))});
+        if (hasTrimmedShadow(fields[i]))
+            out.append({trimmedShadow(fields[i]), QStringLiteral("kfold(trim(%1))").arg(arg(i))});
+    }
+    return out;
+}
+
+} // namespace
+
+// ---- Statement ------------------------------------------------------------
+
+Statement::Statement(sqlite3 *db, const QString &sql) : m_sql(sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
+                           &m_stmt, nullptr)
+        != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+void Statement::bind(int index, const QVariant &value)
+{
+    if (value.isNull())
+        sqlite3_bind_null(m_stmt, index);
+    else
+        bindText(index, value.toString());
+}
+
+void Statement::bindText(int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void Statement::bindInt64(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+
+int Statement::step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE; }
+
+QVariant Statement::column(int index) const
+{
+    if (sqlite3_column_type(m_stmt, index) == SQLITE_NULL)
+        return QVariant();
+    const unsigned char *text = sqlite3_column_text(m_stmt, index);
+    return fromUtf8(text, sqlite3_column_bytes(m_stmt, index));
+}
+
+qint64 Statement::columnInt64(int index) const { return sqlite3_column_int64(m_stmt, index); }
+
+int Statement::columnCount() const { return m_stmt ? sqlite3_column_count(m_stmt) : 0; }
+
+void Statement::reset()
+{
+    if (m_stmt) {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+}
+
+// ---- Store ----------------------------------------------------------------
+
+Store::~Store()
+{
+    qDeleteAll(m_statements);
+    m_statements.clear();
+    sqlite3_close(m_db);
+}
+
+QString Store::shadowColumn(const QString &field) { return QStringLiteral("k_") + field.toLower(); }
+
+QStringList Store::shadowColumns(DirectoryKind kind)
+{
+    QStringList out;
+    for (const auto &[column, expr] : shadowExpressions(kind, [](int) { return QString(); }))
+        out << column;
+    return out;
+}
+
+void Store::registerFunctions()
+{
+    sqlite3_create_function_v2(m_db, "kfold", 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               kfoldFunction, nullptr, nullptr, nullptr);
+}
+
+std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QString *error)
+{
+    auto fail = [&](OpenStatus s, const QString &why) -> std::unique_ptr<Store> {
+        if (status)
+            *status = s;
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return fail(OpenStatus::Missing, QStringLiteral("file not found"));
+
+    std::unique_ptr<Store> store(new Store);
+    store->m_path = path;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
+                        SQLITE_OPEN_READWRITE, nullptr)
+        != SQLITE_OK)
+        return fail(OpenStatus::Failed, QString::fromUtf8(sqlite3_errmsg(store->m_db)));
+    sqlite3_extended_result_codes(store->m_db, 1);
+    sqlite3_busy_timeout(store->m_db, 2000);
+    store->registerFunctions();
+
+    // Reading the schema is the first thing that touches the file's content.
+    QString why;
+    if (!store->exec(QStringLiteral("SELECT count(*) FROM sqlite_master"), &why)) {
+        const int code = sqlite3_errcode(store->m_db) & 0xff;
+        return fail(code == SQLITE_NOTADB ? OpenStatus::NotADatabase : OpenStatus::Failed, why);
+    }
+    if (!store->ensureSchema(&why))
+        return fail(OpenStatus::Failed, why);
+    if (status)
+        *status = OpenStatus::Ok;
+    return store;
+}
+
+std::unique_ptr<Store> Store::create(const QString &path, QString *error)
+{
+    std::unique_ptr<Store> store(new Store);
+    store->m_path = path;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+        != SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(store->m_db));
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(store->m_db, 1);
+    store->registerFunctions();
+    QString why;
+    if (!store->ensureSchema(&why)) {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
+    return store;
+}
+
+bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
+
+QString Store::lastError() const { return QString::fromUtf8(sqlite3_errmsg(m_db)); }
+
+Statement *Store::statement(const QString &sql)
+{
+    auto it = m_statements.constFind(sql);
+    if (it != m_statements.constEnd())
+        return it.value();
+    auto *s = new Statement(m_db, sql);
+    if (!s->isValid()) {
+        delete s;
+        return nullptr;
+    }
+    m_statements.insert(sql, s);
+    return s;
+}
+
+bool Store::exec(const QString &sql, QString *error)
+{
+    char *message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK && error)
+        *error = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+    sqlite3_free(message);
+    return rc == SQLITE_OK;
+}
+
+bool Store::ensureSchema(QString *error)
+{
+    // Columns each table has now, lower-cased (SQLite names are case-insensitive).
+    auto columnsOf = [this](const QString &table) {
+        QSet<QString> cols;
+        Statement info(m_db, QStringLiteral("PRAGMA table_info(\"%1\")").arg(table));
+        while (info.step() == SQLITE_ROW)
+            cols.insert(info.column(1).toString().toLower());
+        return cols;
+    };
+    int userVersion = 0;
+    {
+        Statement v(m_db, QStringLiteral("PRAGMA user_version"));
+        if (v.step() == SQLITE_ROW)
+            userVersion = int(v.columnInt64(0));
+    }
+
+    QStringList ddl;
+    QList<DirectoryKind> refill;
+    for (DirectoryKind kind : kAllKinds) {
+        const TableInfo &t = tableInfo(kind);
+        const QSet<QString> have = columnsOf(t.table);
+        const QStringList shadows = shadowColumns(kind);
+        if (have.isEmpty()) {
+            QStringList cols;
+            for (const QString &f : t.fields)
+                cols << f + QStringLiteral(" TEXT");
+            for (const QString &s : shadows)
+                cols << s + QStringLiteral(" TEXT");
+            ddl << QStringLiteral("CREATE TABLE %1 (%2)").arg(t.table, cols.join(QStringLiteral(", ")));
+            continue;
+        }
+        bool added = false;
+        for (const QString &c : t.fields + shadows) {
+            if (!have.contains(c.toLower())) {
+                ddl << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(t.table, c);
+                added = true;
+            }
+        }
+        // The personal directory is small and may have been edited by other
+        // tools, so its shadows are refreshed at every open.
+        if (added || userVersion != kFoldVersion || kind == DirectoryKind::Personal)
+            refill << kind;
+    }
+
+    const bool needsWrite = !ddl.isEmpty() || userVersion != kFoldVersion;
+    if (isReadOnly()) {
+        if (needsWrite) {
+            if (error)
+                *error = QStringLiteral("the file is read-only and lacks the search columns");
+            return false;
+        }
+        return true;
+    }
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    for (const QString &stmt : ddl) {
+        if (!exec(stmt, error)) {
+            rollback();
+            return false;
+        }
+    }
+    for (DirectoryKind kind : refill) {
+        const TableInfo &t = tableInfo(kind);
+        QStringList sets;
+        for (const auto &[column, expr] :
+             shadowExpressions(kind, [&](int i) { return t.fields[i]; }))
+            sets << column + QStringLiteral(" = ") + expr;
+        if (!exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(QStringLiteral(", "))),
+                  error)) {
+            rollback();
+            return false;
+        }
+    }
+    if (!createIndexes(error)
+        || !exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error)) {
+        rollback();
+        return false;
+    }
+    return commit() || (error && (*error = lastError(), false));
+}
+
+bool Store::createIndexes(QString *error)
+{
+    for (DirectoryKind kind : kAllKinds) {
+        const QString t = tableInfo(kind).table;
+        const QString name = kind == DirectoryKind::Enterprises
+            ? QStringLiteral("k_predpr, k_prim")
+            : QStringLiteral("k_family");
+        const QStringList indexes = {
+            QStringLiteral("tel ON %1 (k_n_tel)"),
+            QStringLiteral("name ON %1 (") + name + QStringLiteral(")"),
+            QStringLiteral("street ON %1 (k_street, k_dom, k_dom1, k_kvart, k_kvart1)"),
+            QStringLiteral("dom ON %1 (k_dom, k_dom1, k_kvart, k_kvart1)"),
+            QStringLiteral("kvart ON %1 (k_kvart, k_kvart1)"),
+            QStringLiteral("tdom ON %1 (kt_dom)"),
+            QStringLiteral("tkvart ON %1 (kt_kvart)"),
+        };
+        for (const QString &ix : indexes) {
+            const QString sql = QStringLiteral("CREATE INDEX IF NOT EXISTS ix_%1_").arg(t.toLower())
+                + ix.arg(t);
+            if (!exec(sql, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool Store::insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid)
+{
+    const TableInfo &t = tableInfo(kind);
+    QStringList cols = t.fields;
+    QStringList params;
+    for (int i = 0; i < t.fields.size(); ++i)
+        params << QStringLiteral("?%1").arg(i + 1);
+    for (const auto &[column, expr] :
+         shadowExpressions(kind, [](int i) { return QStringLiteral("?%1").arg(i + 1); })) {
+        cols << column;
+        params << expr;
+    }
+    Statement *s = statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                 .arg(t.table, cols.join(QStringLiteral(", ")),
+                                      params.join(QStringLiteral(", "))));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    for (int i = 0; i < t.fields.size(); ++i)
+        s->bind(i + 1, i < values.size() ? values.at(i) : QVariant());
+    if (s->step() != SQLITE_DONE)
+        return false;
+    if (rowid)
+        *rowid = sqlite3_last_insert_rowid(m_db);
+    wrote(kind);
+    return true;
+}
+
+bool Store::updateField(DirectoryKind kind, qint64 rowid, const QString &field, const QVariant &value)
+{
+    const TableInfo &t = tableInfo(kind);
+    const auto it = std::find_if(t.fields.cbegin(), t.fields.cend(), [&](const QString &f) {
+        return f.compare(field, Qt::CaseInsensitive) == 0;
+    });
+    if (it == t.fields.cend())
+        return false;
+    QString sets = QStringLiteral("%1 = ?1, %2 = kfold(?1)").arg(*it, shadowColumn(*it));
+    if (hasTrimmedShadow(*it))
+        sets += QStringLiteral(", %1 = kfold(trim(?1))").arg(trimmedShadow(*it));
+    Statement *s = statement(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?2").arg(t.table, sets));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    s->bind(1, value);
+    s->bindInt64(2, rowid);
+    if (s->step() != SQLITE_DONE || sqlite3_changes(m_db) != 1)
+        return false;
+    wrote(kind);
+    return true;
+}
+
+bool Store::deleteRow(DirectoryKind kind, qint64 rowid)
+{
+    Statement *s = statement(
+        QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(tableInfo(kind).table));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    s->bindInt64(1, rowid);
+    if (s->step() != SQLITE_DONE || sqlite3_changes(m_db) != 1)
+        return false;
+    wrote(kind);
+    return true;
+}
+
+qint64 Store::tableRowCount(DirectoryKind kind)
+{
+    auto it = m_tableCounts.constFind(int(kind));
+    if (it != m_tableCounts.constEnd())
+        return it.value();
+    Statement *s = statement(QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
+    if (!s)
+        return -1;
+    Statement::Use use(*s);
+    if (s->step() != SQLITE_ROW)
+        return -1;
+    const qint64 n = s->columnInt64(0);
+    m_tableCounts.insert(int(kind), n);
+    return n;
+}
+
+void Store::wrote(DirectoryKind kind)
+{
+    m_tableCounts.remove(int(kind));
+    ++m_generation;
+}
+
+} // namespace korvana
