@@ -69,6 +69,7 @@ public:
 
 Q_SIGNALS:
     void repositioned();
+    void aboutToResetResult();
     void resultReset();
     void captionChanged(const QString &caption);
 

@@ -1,0 +1,245 @@
+// Searching a real directory file through record sources and the grid model.
+#include "search/directorymodel.h"
+#include "search/recordsource.h"
+#include "search/searchquery.h"
+#include "testdb.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sqlite3.h>
+
+using namespace korvana;
+using korvana::test::TestDb;
+
+namespace {
+
+QStringList names(RecordSource &rs, int column = 1)
+{
+    QStringList out;
+    for (int r = 0; r < rs.recordCount(); ++r)
+        out << rs.value(r, column).toString();
+    return out;
+}
+
+RecordSource::Outcome search(RecordSource &rs, const SearchCriteria &c, int sortField = 1)
+{
+    const int tab = int(rs.kind());
+    rs.setQuery(buildSearchQuery(c, tab, sortField, tab));
+    return rs.refresh();
+}
+
+} // namespace
+
+class TestRecordSource : public QObject {
+    Q_OBJECT
+    TestDb db;
+    RecordSource residents{DirectoryKind::Residents};
+    RecordSource enterprises{DirectoryKind::Enterprises};
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        test::addSampleTown(db);
+        residents.setStore(db.store.get());
+        enterprises.setStore(db.store.get());
+    }
+
+    void caseInsensitiveCyrillic()
+    {
+        QCOMPARE(search(residents, {"", "петр", "", "", ""}, 2), RecordSource::Outcome::Ok);
+        QCOMPARE(names(residents),
+                 QStringList({"Петров П.П.", "петров п.п.", "ПЕТРОВА Н.Н."}));
+        search(residents, {"", "ЕЛ", "", "", ""}, 2);
+        // ё and е are one letter, both ways round.
+        QCOMPARE(names(residents), QStringList({"Елисеев Е.Е.", "Ёлкина А.Б."}));
+        search(residents, {"", "", "ёлоч", "", ""}, 2);
+        QCOMPARE(names(residents), QStringList({"Ёлкина А.Б."}));
+        search(residents, {"", "їж", "", "", ""}, 2);
+        QCOMPARE(residents.recordCount(), 1);
+    }
+
+    void wildcardsAndLiterals()
+    {
+        search(residents, {"", "тест_", "", "", ""}, 2);
+        QCOMPARE(names(residents), QStringList({"Тест_100%"})); // "_" is not a wildcard
+        search(residents, {"", "тест?1", "", "", ""}, 2);
+        QCOMPARE(names(residents), QStringList({"Тест_100%", "ТестX100X"}));
+        search(residents, {"", "*100%", "", "", ""}, 2);
+        QCOMPARE(names(residents), QStringList({"Тест_100%"}));
+        search(residents, {"2*0", "", "", "", ""}, 1);
+        QCOMPARE(residents.value(0, 0).toString(), QStringLiteral("2300"));
+        QCOMPARE(residents.recordCount(), 4); // 2300, 23100, 24407, 24408
+        search(residents, {"", "", "лес", "", ""}, 3);
+        QCOMPARE(names(residents, 2), QStringList({"Лесная", "Лесопарковая"}));
+    }
+
+    void houseAndFlatArePrefixesOfTrimmedValues()
+    {
+        search(residents, {"", "", "", "1", ""}, 4);
+        // Sorted by the stored text: " 12" (blank first), then 1, 10, 100, 12, 15, 19.
+        QCOMPARE(names(residents, 3), QStringList({" 12", "1", "10", "100", "12", "15", "19"}));
+        search(residents, {"", "", "", "12", "5"}, 4);
+        QCOMPARE(residents.recordCount(), 2);
+        search(residents, {"", "", "", "", "2"}, 5);
+        QCOMPARE(names(residents, 5), QStringList({"2", "20", "21"}));
+        // A wildcard typed into the house field is just a character.
+        search(residents, {"", "", "", "1*", ""}, 4);
+        QCOMPARE(residents.recordCount(), 0);
+    }
+
+    void enterprisesSortByNameThenRemark()
+    {
+        QCOMPARE(search(enterprises, {"", "шк", "", "", ""}, 2), RecordSource::Outcome::Ok);
+        // The remark with blanks sorts before the lettered one.
+        QCOMPARE(names(enterprises, 2), QStringList({"  директор  ", "бухгалтерия"}));
+        search(enterprises, {"", "АПТЕКА", "", "", ""}, 2);
+        QCOMPARE(names(enterprises, 0), QStringList({"аптека №12", "Аптека №5"}));
+    }
+
+    void malformedQueryKeepsTheLastResult()
+    {
+        search(residents, {"", "петр", "", "", ""}, 2);
+        QSignalSpy moved(&residents, &RecordSource::repositioned);
+        QCOMPARE(search(residents, {"", "Д'А", "", "", ""}, 2), RecordSource::Outcome::Malformed);
+        QCOMPARE(residents.recordCount(), 3);
+        QCOMPARE(moved.count(), 0);
+        // The table is intact, and the apostrophe row is found by a neighbour.
+        search(residents, {"", "Д", "", "", ""}, 2);
+        QCOMPARE(names(residents), QStringList({"Д'Артаньян Ш."}));
+    }
+
+    void positions()
+    {
+        QSignalSpy moved(&residents, &RecordSource::repositioned);
+        search(residents, {"9", "", "", "", ""});
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(residents.recordCount(), 2);
+        QCOMPARE(residents.absolutePosition(), 0);
+        QCOMPARE(residents.fieldValue(QStringLiteral("n_tel")).toString(), QStringLiteral("93020"));
+        residents.moveNext();
+        QCOMPARE(residents.absolutePosition(), 1);
+        residents.moveNext(); // past the end: no current record
+        QCOMPARE(residents.absolutePosition(), -1);
+        QVERIFY(residents.fieldValue(QStringLiteral("Family")).isNull());
+        residents.movePrevious(); // back on the last one
+        QCOMPARE(residents.absolutePosition(), 1);
+        QCOMPARE(moved.count(), 4);
+
+        search(residents, {"0000", "", "", "", ""});
+        QCOMPARE(residents.recordCount(), 0);
+        QCOMPARE(residents.absolutePosition(), -1);
+        QVERIFY(residents.fieldValue(QStringLiteral("N_tel")).isNull());
+        residents.moveNext();
+        QCOMPARE(residents.absolutePosition(), -1);
+    }
+
+    void nullsStayNull()
+    {
+        search(residents, {"2300", "", "", "", ""});
+        QCOMPARE(residents.recordCount(), 1);
+        QVERIFY(residents.fieldValue(QStringLiteral("Street")).isNull());
+        QVERIFY(!residents.fieldValue(QStringLiteral("Family")).isNull());
+    }
+
+    void personalWritesAreSeenAfterReopen()
+    {
+        RecordSource personal(DirectoryKind::Personal);
+        personal.setStore(db.store.get());
+        personal.addNew();
+        personal.setField(QStringLiteral("N_tel"), QStringLiteral("55555"));
+        personal.setField(QStringLiteral("FAMILY"), QStringLiteral("Ёжиков Ё.Ё."));
+        QVERIFY(personal.update());
+        db.reopen();
+        personal.setStore(db.store.get());
+        residents.setStore(db.store.get());
+        enterprises.setStore(db.store.get());
+        search(personal, {"", "ежик", "", "", ""}, 2);
+        QCOMPARE(names(personal), QStringList({"Ёжиков Ё.Ё."}));
+        QVERIFY(personal.editField(0, 1, QStringLiteral("Ежов")));
+        search(personal, {"", "ёжи", "", "", ""}, 2);
+        QCOMPARE(personal.recordCount(), 0);
+        search(personal, {"", "ежов", "", "", ""}, 2);
+        QCOMPARE(personal.recordCount(), 1);
+        QVERIFY(personal.deleteRow(0));
+        QCOMPARE(personal.recordCount(), 0);
+    }
+
+    void modelFollowsTheSource()
+    {
+        DirectoryModel model(&residents);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        search(residents, {"", "", "", "", ""}, 2);
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(model.columnCount(), 7);
+        QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Ф И О"));
+        QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QString());
+        QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("Д'Артаньян Ш."));
+        QCOMPARE(model.headerData(0, Qt::Vertical).toString(), QStringLiteral("▶"));
+        residents.moveTo(3);
+        QCOMPARE(model.headerData(0, Qt::Vertical).toString(), QString());
+        QCOMPARE(model.headerData(3, Qt::Vertical).toString(), QStringLiteral("▶"));
+        search(residents, {"x", "", "", "", ""});
+        QCOMPARE(model.rowCount(), 0);
+        QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsEditable));
+    }
+};
+
+// A large directory: the grid's rows come from a bounded cache, prefix
+// searches take index ranges, and the last row is reached without walking.
+class TestLargeDirectory : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void boundedAndIndexed()
+    {
+        TestDb db;
+        db.store->begin();
+        for (int i = 0; i < 20000; ++i)
+            db.add(DirectoryKind::Residents,
+                   {QString::number(200000 + i), QStringLiteral("Фамилия%1 А.А.").arg(i % 997),
+                    QStringLiteral("Улица %1").arg(i % 50), QString::number(i % 120), QVariant(),
+                    QString::number(i % 90), QVariant()});
+        db.store->commit();
+
+        RecordSource rs(DirectoryKind::Residents);
+        rs.setStore(db.store.get());
+        search(rs, {}, 2);
+        QCOMPARE(rs.recordCount(), 20000);
+        for (int r = 0; r < rs.recordCount(); r += 37)
+            QVERIFY(!rs.value(r, 0).isNull());
+        QVERIFY(rs.cachedRowCount() <= 24 * rs.pageSize());
+        // The last rows, read backwards from the end, continue the order.
+        const QString before = rs.value(19998, 1).toString();
+        const QString last = rs.value(19999, 1).toString();
+        QVERIFY(before.compare(last) <= 0);
+
+        // A plain prefix search is an index range, never a scan of the table.
+        const SearchQuery q = buildSearchQuery({"", "фамилия12", "", "", ""}, 1, 2, 1);
+        const QString sql = QStringLiteral("EXPLAIN QUERY PLAN SELECT rowid FROM NASELEN%1 ORDER BY %2")
+                                .arg(q.where, q.orderColumns.join(QStringLiteral(", ")));
+        Statement plan(db.store->handle(), sql);
+        plan.bindText(1, q.parameters.at(0));
+        QString detail;
+        while (plan.step() == SQLITE_ROW)
+            detail += plan.column(3).toString() + QLatin1Char('\n');
+        QVERIFY2(detail.contains(QStringLiteral("SEARCH NASELEN USING")) && detail.contains(QStringLiteral("INDEX ix_naselen_name (k_family>? AND k_family<?)")), qPrintable(detail));
+        QVERIFY2(!detail.contains(QStringLiteral("SCAN NASELEN\n")), qPrintable(detail));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int status = 0;
+    {
+        TestRecordSource t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        TestLargeDirectory t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    return status;
+}
+#include "tst_recordsource.moc"
