@@ -118,3 +118,18 @@ SearchQuery wholeTableQuery(DirectoryKind kind)
 }
 
 } // namespace korvana
+
+#include <QRegularExpression>
+
+namespace korvana {
+
+bool passesDigitsCheck(const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    static const QRegularExpression number(
+        QStringLiteral("^ *[+-]?(\\d+([.,]\\d*)?|[.,]\\d+)([eEdD][+-]?\\d+)? *$"));
+    return number.match(text).hasMatch();
+}
+
+} // namespace korvana

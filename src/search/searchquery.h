@@ -45,3 +45,12 @@ SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, in
 SearchQuery wholeTableQuery(DirectoryKind kind);
 
 } // namespace korvana
+
+namespace korvana {
+
+// The digits check of the house and flat fields: empty text passes, and so
+// does a number with blanks around it, an optional sign, one decimal
+// separator and an optional exponent. Blanks alone do not.
+bool passesDigitsCheck(const QString &text);
+
+} // namespace korvana

@@ -93,6 +93,14 @@ private Q_SLOTS:
         QCOMPARE(q.parameters.at(2), QStringLiteral("1[*]*"));
     }
 
+    void digitsCheck()
+    {
+        for (const char *ok : {"", "12", " 12 ", "12 ", "-3", "+4", "1.5", "1,5", "2e3", ".5"})
+            QVERIFY2(passesDigitsCheck(QString::fromUtf8(ok)), ok);
+        for (const char *bad : {" ", "   ", "12а", "a", "1.2.3", "1 2", "--1", "e5", "12'"})
+            QVERIFY2(!passesDigitsCheck(QString::fromUtf8(bad)), bad);
+    }
+
     void folding()
     {
         QCOMPARE(foldText(QStringLiteral("ЁЛКА ёлка IVAN Їжак ҐЄІ")),
