@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace korvana {
+
+// Imports an Access file into a new directory file (see importAccessFile)
+// while a modal progress dialog shows "rows done of rows total" and keeps the
+// window responsive. Cancel aborts the import and leaves no file at dbPath.
+// Returns true on success; otherwise *error holds a message for the user
+// (also when cancelled). *warnings receives what the user should still be
+// told after a success (a missing or empty table).
+bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
+                                  QString *error, QStringList *warnings = nullptr);
+
+} // namespace korvana
