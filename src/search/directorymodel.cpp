@@ -63,22 +63,4 @@ QVariant DirectoryModel::headerData(int section, Qt::Orientation orientation, in
     return section == m_currentRow ? QStringLiteral("▶") : QString();
 }
 
-Qt::ItemFlags DirectoryModel::flags(const QModelIndex &index) const
-{
-    Qt::ItemFlags f = QAbstractTableModel::flags(index);
-    if (m_editable && index.isValid())
-        f |= Qt::ItemIsEditable;
-    return f;
-}
-
-bool DirectoryModel::setData(const QModelIndex &index, const QVariant &value, int role)
-{
-    if (!m_editable || role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
-        return false;
-    if (!m_source->editField(index.row(), index.column(), value))
-        return false;
-    Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
-    return true;
-}
-
 } // namespace korvana

@@ -27,16 +27,13 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
-    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
-    void setEditable(bool editable) { m_editable = editable; }
+protected:
+    RecordSource *m_source;
 
 private:
-    RecordSource *m_source;
     QStringList m_headings;
     int m_currentRow = -1;
-    bool m_editable = false;
 };
 
 } // namespace korvana

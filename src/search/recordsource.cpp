@@ -230,6 +230,35 @@ bool RecordSource::editField(int row, int column, const QVariant &value)
     return true;
 }
 
+bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
+{
+    const Row *r = this->row(row);
+    const QStringList &fields = tableInfo(m_kind).fields;
+    if (!r || !m_store || !m_store->begin())
+        return false;
+    const qint64 id = r->rowid;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.key() < 0 || it.key() >= fields.size()
+            || !m_store->updateField(m_kind, id, fields.at(it.key()), it.value())) {
+            m_store->rollback();
+            return false;
+        }
+    }
+    if (!m_store->commit()) {
+        m_store->rollback();
+        return false;
+    }
+    QList<Row> &page = m_pages[row / kPageSize];
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        page[row % kPageSize].values[it.key()] = it.value();
+    return true;
+}
+
+bool RecordSource::insertRow(const QVariantList &values)
+{
+    return m_store && m_store->insertRow(m_kind, values);
+}
+
 bool RecordSource::deleteRow(int row)
 {
     const qint64 id = rowId(row);

@@ -62,6 +62,10 @@ public:
     void setField(const QString &field, const QVariant &value);
     bool update();
     bool editField(int row, int column, const QVariant &value);
+    // Changes several fields of one row at once: all are stored or none.
+    bool editRow(int row, const QHash<int, QVariant> &values);
+    // Stores a new row from values by column; all or nothing.
+    bool insertRow(const QVariantList &values);
     bool deleteRow(int row);
 
     int pageSize() const { return kPageSize; }
