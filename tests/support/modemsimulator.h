@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace korvana::test {
+
+// A Hayes modem on the master side of a pseudo-terminal pair, answering
+// from its own thread. The program under test opens slavePath() as its
+// serial port. Every byte the program sends is recorded; each command
+// line (ended by CR) is echoed when echo is on, "AT..." commands other
+// than dial are answered "OK", and a dial command ("ATD...") plays the
+// pieces set by setDialReply(): silence until told otherwise.
+class ModemSimulator {
+public:
+    struct Piece {
+        int delayMs = 0;       // after the previous piece (or the dial command)
+        QByteArray bytes;
+        bool vanish = false;   // instead of bytes: close the master, the far end is gone
+    };
+
+    ModemSimulator();
+    ~ModemSimulator();
+    ModemSimulator(const ModemSimulator &) = delete;
+    ModemSimulator &operator=(const ModemSimulator &) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+
+    void setEcho(bool echo);
+    void setDialReply(const QList<Piece> &pieces);
+    // A whole result word after `delayMs`, framed as a modem frames it.
+    static QList<Piece> word(const QByteArray &word, int delayMs = 100);
+
+    QByteArray received() const;
+    // Waits (without an event loop) until `needle` has been received.
+    bool waitForReceived(const QByteArray &needle, int timeoutMs) const;
+    // How many dial-reply pieces have gone out.
+    int piecesPlayed() const;
+    bool hasVanished() const;
+
+private:
+    void run();
+    void handleCommand(const QByteArray &line);
+    void writeMaster(const QByteArray &bytes);
+
+    int m_master = -1;
+    int m_slave = -1; // held open so the master never sees a hang-up between test opens
+    int m_wake[2] = {-1, -1};
+    QString m_slavePath;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    QByteArray m_received;
+    QList<Piece> m_dialReply;
+    bool m_echo = true;
+    bool m_stop = false;
+    bool m_vanished = false;
+    int m_played = 0;
+
+    // Owned by the thread.
+    QByteArray m_line;
+    QList<Piece> m_pending;
+    std::chrono::steady_clock::time_point m_nextDue;
+
+    std::thread m_thread;
+};
+
+} // namespace korvana::test
