@@ -28,9 +28,27 @@ private:
 // A fictional town: its surnames, streets and enterprises, and the rows of
 // its three directories. The rows of each directory come from their own
 // stream, so the number of residents does not change the enterprises.
+// Hands out the numbers base .. base + size - 1 in a scrambled order, each
+// once; only when all are used does it start again (lines shared by several
+// subscribers, which a very large town cannot avoid with this many digits).
+class NumberPool {
+public:
+    NumberPool(quint64 base, quint64 size, quint64 key);
+    quint64 take();
+    bool exhausted() const { return m_taken >= m_size; }
+
+private:
+    quint64 scramble(quint64 x) const;
+
+    quint64 m_base, m_size, m_key, m_mask;
+    quint64 m_taken = 0;
+};
+
 class DemoTown {
 public:
     explicit DemoTown(quint64 seed);
+    DemoTown(const DemoTown &) = delete; // holds a pointer into its own streets
+    DemoTown &operator=(const DemoTown &) = delete;
 
     // One row of NASELEN / PREDPR (fields in tableInfo() order, NULL as a
     // null QVariant). Rows of one enterprise come one after another.
@@ -52,18 +70,17 @@ private:
         int houses;         // highest house number
         int flatsPerMille;  // share of houses that are blocks of flats
         int weight;         // relative number of households
-        QStringList exchanges; // leading digits of the street's numbers
     };
     struct Address {
         QVariant street, dom, dom1, kvart, kvart1;
     };
 
     void buildSurnames(DemoRandom &rng);
-    void buildStreets(DemoRandom &rng);
+    void buildStreets();
     const Surname &pickSurname(DemoRandom &rng) const;
     const Street &pickStreet(DemoRandom &rng) const;
     QString personName(DemoRandom &rng) const;
-    QString phoneNumber(DemoRandom &rng, const Street &street) const;
+    QString residentNumber();
     Address address(DemoRandom &rng, const Street &street, bool office) const;
     quint64 houseHash(const Street &street, int house, const QString &part) const;
     void startEnterprise();
@@ -73,6 +90,10 @@ private:
     std::vector<quint64> m_surnameCumulative; // Zipf-like weights, integer so they are exact
     std::vector<Street> m_streets;
     std::vector<quint64> m_streetCumulative;
+    NumberPool m_residentNumbers5;
+    NumberPool m_residentNumbers6;
+    NumberPool m_firmBlocks5; // blocks of ten numbers, one per enterprise
+    NumberPool m_firmBlocks6;
     DemoRandom m_residents;
     DemoRandom m_enterprises;
     DemoRandom m_personal;
@@ -83,7 +104,9 @@ private:
     const Street *m_firmStreet = nullptr;
     Address m_firmAddress;
     QStringList m_firmRemarks;
+    int m_firmLastDigit = 0;
     int m_firmSerial = 0;
+    std::vector<int> m_firmCounters; // per kind, for numbered institutions
 };
 
 struct DemoTownOptions {
