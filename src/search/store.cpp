@@ -55,6 +55,31 @@ QList<QPair<QString, QString>> shadowExpressions(DirectoryKind kind,
     return out;
 }
 
+// The INSERT text of a table; built once, as bulk loads call insertRow per row.
+const QString &insertSql(DirectoryKind kind)
+{
+    static const auto texts = [] {
+        QHash<int, QString> out;
+        for (DirectoryKind k : kAllKinds) {
+            const TableInfo &t = tableInfo(k);
+            QStringList cols = t.fields;
+            QStringList params;
+            for (int i = 0; i < t.fields.size(); ++i)
+                params << QStringLiteral("?%1").arg(i + 1);
+            for (const auto &[column, expr] :
+                 shadowExpressions(k, [](int i) { return QStringLiteral("?%1").arg(i + 1); })) {
+                cols << column;
+                params << expr;
+            }
+            out.insert(int(k), QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(t.table, cols.join(QStringLiteral(", ")),
+                                        params.join(QStringLiteral(", "))));
+        }
+        return out;
+    }();
+    return *texts.find(int(kind));
+}
+
 } // namespace
 
 // ---- Statement ------------------------------------------------------------
@@ -333,18 +358,7 @@ bool Store::createIndexes(QString *error)
 bool Store::insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid)
 {
     const TableInfo &t = tableInfo(kind);
-    QStringList cols = t.fields;
-    QStringList params;
-    for (int i = 0; i < t.fields.size(); ++i)
-        params << QStringLiteral("?%1").arg(i + 1);
-    for (const auto &[column, expr] :
-         shadowExpressions(kind, [](int i) { return QStringLiteral("?%1").arg(i + 1); })) {
-        cols << column;
-        params << expr;
-    }
-    Statement *s = statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                 .arg(t.table, cols.join(QStringLiteral(", ")),
-                                      params.join(QStringLiteral(", "))));
+    Statement *s = statement(insertSql(kind));
     if (!s)
         return false;
     Statement::Use use(*s);
