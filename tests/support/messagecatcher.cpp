@@ -1,0 +1,31 @@
+#include "messagecatcher.h"
+
+namespace korvana::test {
+
+MessageCatcher::MessageCatcher()
+{
+    m_previous = setMessageResponder([this](const Message &message) { return respond(message); });
+}
+
+MessageCatcher::~MessageCatcher()
+{
+    setMessageResponder(std::move(m_previous));
+}
+
+QStringList MessageCatcher::texts() const
+{
+    QStringList result;
+    for (const Message &message : m_messages)
+        result << message.text;
+    return result;
+}
+
+MessageAnswer MessageCatcher::respond(const Message &message)
+{
+    m_messages << message;
+    if (!m_answers.isEmpty())
+        return m_answers.dequeue();
+    return message.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+}
+
+} // namespace korvana::test
