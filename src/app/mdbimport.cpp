@@ -146,6 +146,8 @@ public:
     ImportResult run()
     {
         m_result.ok = checkPaths() && openSource() && readTables() && copy();
+        if (!m_result.ok)
+            m_result.warnings.clear(); // the error is all the user needs to read
         return m_result;
     }
 
@@ -166,7 +168,7 @@ private:
             return fail(QStringLiteral("%1 не является файлом").arg(m_shown));
         if (dst.exists()) {
             if (dst.canonicalFilePath() == src.canonicalFilePath())
-                return fail(QStringLiteral("Файл %1 нельзя записать поверх самого себя").arg(m_shown));
+                return fail(QStringLiteral("Справочник нельзя записать поверх файла %1").arg(m_shown));
             if (dst.isDir())
                 return fail(QStringLiteral("%1 является папкой")
                                 .arg(QDir::toNativeSeparators(m_dbPath)));
@@ -202,12 +204,12 @@ private:
 
     bool readTables()
     {
-        QStringList missing;
+        QList<DirectoryKind> missing;
         for (DirectoryKind kind : kKinds) {
             const QString name = tableInfo(kind).table;
             MdbCatalogEntry *entry = findTable(m_mdb.get(), name);
             if (!entry) {
-                missing << name;
+                missing << kind;
                 continue;
             }
             TableDefPtr def(mdb_read_table(entry));
@@ -221,14 +223,9 @@ private:
         if (m_tables.empty())
             return fail(QStringLiteral("В файле %1 нет таблиц справочника (NASELEN, PREDPR, Note)")
                             .arg(m_shown));
-        for (const QString &name : missing) {
-            const DirectoryKind kind = name == tableInfo(DirectoryKind::Residents).table
-                ? DirectoryKind::Residents
-                : name == tableInfo(DirectoryKind::Enterprises).table ? DirectoryKind::Enterprises
-                                                                      : DirectoryKind::Personal;
+        for (DirectoryKind kind : missing)
             m_result.warnings << QStringLiteral("В файле %1 нет таблицы %2: справочник %3 будет пуст")
-                                     .arg(m_shown, name, directoryName(kind));
-        }
+                                     .arg(m_shown, tableInfo(kind).table, directoryName(kind));
         return true;
     }
 
