@@ -1,5 +1,6 @@
 #include "controls.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <qdrawutil.h>
 #include <QStyleOptionHeader>
@@ -103,21 +104,29 @@ void RecordSelector::paintSection(QPainter *painter, const QRect &rect, int logi
     option.text.clear();
     option.icon = QIcon();
     style()->drawControl(QStyle::CE_Header, &option, painter, this);
+}
 
-    if (!selectionModel() || selectionModel()->currentIndex().row() != logicalIndex)
+void RecordSelector::paintEvent(QPaintEvent *event)
+{
+    QHeaderView::paintEvent(event);
+    const int row = selectionModel() ? selectionModel()->currentIndex().row() : -1;
+    if (row < 0 || row >= count() || isSectionHidden(row))
+        return;
+    const int top = sectionViewportPosition(row);
+    const int size = sectionSize(row);
+    if (top + size < 0 || top > viewport()->height())
         return;
     // The pointer at the current record.
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(palette().color(QPalette::ButtonText));
-    const qreal h = qMin<qreal>(rect.height() - 4, 8);
-    const QPointF centre = QRectF(rect).center();
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::ButtonText));
+    const qreal h = qBound<qreal>(3, size - 6, 8);
+    const QPointF centre(viewport()->width() / 2.0, top + size / 2.0);
     QPolygonF pointer;
     pointer << QPointF(centre.x() - h / 4, centre.y() - h / 2) << QPointF(centre.x() + h / 4 + 1, centre.y())
             << QPointF(centre.x() - h / 4, centre.y() + h / 2);
-    painter->drawPolygon(pointer);
-    painter->restore();
+    painter.drawPolygon(pointer);
 }
 
 void RecordSelector::currentChanged(const QModelIndex &current, const QModelIndex &previous)

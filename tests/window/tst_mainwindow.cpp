@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -357,6 +358,34 @@ private Q_SLOTS:
         window.setGridCellPointSize(DirectoryKind::Residents, 8);
         QVERIFY(residents->verticalHeader()->defaultSectionSize() < QFontMetrics(QFont(residents->font().family(), 18)).height());
         QCOMPARE(window.grid(DirectoryKind::Personal)->font().pointSizeF(), 12.0);
+    }
+
+    void recordSelectorPointsAtTheCurrentRow()
+    {
+        MainWindow window(96);
+        QStandardItemModel model(4, 7);
+        DirectoryGrid *grid = window.grid(DirectoryKind::Residents);
+        grid->setModel(&model);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QHeaderView *selector = grid->verticalHeader();
+        const auto darkPixelsInRow = [&](int row) {
+            const QImage image = selector->viewport()->grab().toImage();
+            int dark = 0;
+            const int top = selector->sectionViewportPosition(row);
+            for (int y = top; y < top + selector->sectionSize(row); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    dark += qGray(image.pixel(x, y)) < 80;
+            return dark;
+        };
+        grid->setCurrentIndex(model.index(2, 3));
+        QVERIFY(darkPixelsInRow(2) > 3);
+        QCOMPARE(darkPixelsInRow(1), 0);
+        // No row numbers: the column stays narrow for any count.
+        QCOMPARE(darkPixelsInRow(3), 0);
+        grid->setCurrentIndex(model.index(1, 0));
+        QVERIFY(darkPixelsInRow(1) > 3);
+        QCOMPARE(darkPixelsInRow(2), 0);
     }
 
     void titleScrollsOneCharacterPerTick()
