@@ -102,6 +102,7 @@ void AppController::start()
     m_search = new SearchController(w, m_sources, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
     m_dialer = new DialerPanel(w, this);
+    m_dialer->attempt().setSettings(m_settings);
     w->installEventFilter(this);
 
     loadPropertySettings();
@@ -113,6 +114,7 @@ void AppController::start()
     for (RecordSource *rs : m_sources)
         rs->refresh();
     w->show();
+    applyOuterPlacement();
     w->activateWindow();
     w->control<QLineEdit>(QStringLiteral("Tent"))->setFocus(Qt::ActiveWindowFocusReason);
 }
@@ -200,12 +202,20 @@ void AppController::restorePlacement()
             screens << s->availableGeometry();
     p = keepOnScreen(p, screens, dpi);
 
-    // The stored size is the outer one; the frame is known once the window
-    // has a native handle (and is 0 without a window manager).
-    const QMargins frame = w->windowHandle() ? w->windowHandle()->frameMargins() : QMargins();
-    w->move(twipsToPixels(p.left, dpi), twipsToPixels(p.top, dpi));
-    w->resize(twipsToPixels(p.width, dpi) - frame.left() - frame.right(),
-              twipsToPixels(p.height, dpi) - frame.top() - frame.bottom());
+    // The stored size is the outer one, frame and title bar included.
+    m_outerPlacement = QRect(twipsToPixels(p.left, dpi), twipsToPixels(p.top, dpi),
+                             twipsToPixels(p.width, dpi), twipsToPixels(p.height, dpi));
+    applyOuterPlacement();
+}
+
+void AppController::applyOuterPlacement()
+{
+    // The frame is known only once the window is shown (and is 0 without a
+    // window manager), so this runs again after the first show.
+    MainWindow *w = m_window.get();
+    const QSize frame = w->frameGeometry().size() - w->size();
+    w->resize(m_outerPlacement.size() - frame);
+    w->move(m_outerPlacement.topLeft());
 }
 
 float AppController::outerWidthTwips() const

@@ -3,6 +3,7 @@
 #include "app/sidefiles.h"
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <array>
@@ -54,6 +55,7 @@ private:
     void openStore();
     void loadPropertySettings();
     void restorePlacement();
+    void applyOuterPlacement();
     void layout();
     void columnResized(int grid, int column, int newPixels);
     void copyToPersonal(int tab);
@@ -70,6 +72,7 @@ private:
     DialerPanel *m_dialer = nullptr;
     PersonalModel *m_personalModel = nullptr;
     WGridCol m_widths;
+    QRect m_outerPlacement;
     bool m_applyingWidths = false;
     bool m_shutDown = false;
 };
