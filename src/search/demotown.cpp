@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvana {
@@ -658,6 +659,12 @@ bool writeDemoTown(const QString &path, const DemoTownOptions &options, QString 
                                .arg(target.absolutePath(), temp.errorString()));
     const QString tempPath = temp.fileName();
     temp.close();
+    // A temporary file is private (0600); the directory is for every user
+    // the umask allows, like any other new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::chmod(QFile::encodeName(tempPath).constData(), 0666 & ~mask) != 0)
+        return fail(error, QStringLiteral("cannot set the permissions of %1").arg(tempPath));
     {
         QString why;
         std::unique_ptr<Store> store = Store::create(tempPath, &why);

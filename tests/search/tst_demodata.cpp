@@ -284,6 +284,11 @@ void TestDemoData::refusesToClobberAndLeavesNoPartialFiles()
     options.overwrite = true;
     QVERIFY2(writeDemoTown(path, options, &error), qPrintable(error));
     QVERIFY(bytesOf(path).startsWith("SQLite format 3"));
+    // Readable by whoever may read any new file here, not private like a temporary file.
+    const QString plain = dir.filePath(QStringLiteral("plain"));
+    QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
+    QCOMPARE(QFile::permissions(path), QFile::permissions(plain));
+    QVERIFY(QFile::remove(plain));
 
     QVERIFY(!writeDemoTown(dir.path(), options, &error)); // a directory is never replaced
     options.residents = -1;
