@@ -68,12 +68,13 @@ DataControl::DataControl(const QString &caption, QWidget *parent)
         if (m_source)
             m_source->moveFirst();
     });
+    // The bar never leaves the result: at either end its step does nothing.
     connect(m_previous, &QToolButton::clicked, this, [this] {
-        if (m_source)
+        if (m_source && m_source->absolutePosition() > 0)
             m_source->movePrevious();
     });
     connect(m_next, &QToolButton::clicked, this, [this] {
-        if (m_source)
+        if (m_source && m_source->absolutePosition() < m_source->recordCount() - 1)
             m_source->moveNext();
     });
     connect(m_last, &QToolButton::clicked, this, [this] {

@@ -1,6 +1,8 @@
 // Searching as the user types, on the real window and a small directory file.
 #include "appfixture.h"
+#include "search/datacontrol.h"
 #include "search/recordsource.h"
+#include "window/mainwindow.h"
 #include "search/searchcontroller.h"
 
 #include <QAbstractButton>
@@ -10,6 +12,7 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 
 using namespace korvana;
 using korvana::test::AppFixture;
@@ -68,6 +71,18 @@ private Q_SLOTS:
         grid->setCurrentIndex(grid->model()->index(2, 1));
         QCOMPARE(f->caption(1), QStringLiteral("3"));
         QCOMPARE(f->commy(), QStringLiteral("24408 ПЕТРОВА Н.Н."));
+
+        // The navigation bar steps within the result and stops at its ends.
+        auto *bar = f->app->window()->dataControl(DirectoryKind::Residents);
+        bar->lastButton()->click();
+        bar->nextButton()->click();
+        QCOMPARE(f->caption(1), QStringLiteral("3"));
+        QCOMPARE(f->count(), QStringLiteral("из 3"));
+        bar->firstButton()->click();
+        bar->previousButton()->click();
+        QCOMPARE(f->caption(1), QStringLiteral("1"));
+        QCOMPARE(f->commy(), QStringLiteral("21734 Петров П.П."));
+        grid->setCurrentIndex(grid->model()->index(2, 1));
 
         // Moving the focus re-sorts without any change of text.
         focus("Testr");
