@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
-          mdbtools-dev libmdb3 fonts-dejavu-core)
+          mdbtools-dev libmdb3 fonts-dejavu-core
+          desktop-file-utils appstream dpkg-dev)
 
 install_missing() {
     local missing=()
