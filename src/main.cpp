@@ -34,6 +34,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Korvana"));
     QApplication::setApplicationName(QStringLiteral("Korvana"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("korvana"));
     QSettings settings;
     // The directory and its side files are found in the current directory.
     korvana::AppController controller(QDir::currentPath(), &settings);

@@ -144,7 +144,8 @@ void AppController::openStore()
     switch (status) {
     case Store::OpenStatus::Missing:
         lines = {QStringLiteral("Не найден файл справочника kadu.db."),
-                 QStringLiteral("Положите kadu.db (или kadu.mdb) в папку программы."), folderLine};
+                 QStringLiteral("Положите kadu.db (или kadu.mdb) в эту папку:"),
+                 QDir::toNativeSeparators(m_folder)};
         break;
     case Store::OpenStatus::NotADatabase:
         lines = {QStringLiteral("Файл kadu.db не является базой справочника."), folderLine};
