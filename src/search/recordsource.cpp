@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace korvana {
 
@@ -21,7 +22,75 @@ void RecordSource::setStore(Store *store)
     m_pageOrder.clear();
 }
 
-void RecordSource::setQuery(const SearchQuery &query) { m_query = query; }
+void RecordSource::setQuery(const SearchQuery &query)
+{
+    m_query = query;
+    // The conditions are "column GLOB ?n" joined by AND, in parameter order.
+    m_criteria.clear();
+    const QString where = query.where.mid(int(qstrlen(" WHERE ")));
+    const QStringList conditions = where.isEmpty() ? QStringList()
+                                                   : where.split(QStringLiteral(" AND "));
+    for (int i = 0; i < conditions.size() && i < query.parameters.size(); ++i)
+        m_criteria.append({conditions.at(i).section(u' ', 0, 0), query.parameters.at(i)});
+}
+
+namespace {
+
+// Results up to this size are sorted from the narrowest criterion's index
+// range; larger ones are read in order from the sort index, skipping rows
+// that miss a criterion. The two costs meet near sqrt(page rows x table rows).
+int sortLimit(qint64 tableRows)
+{
+    return int(std::max<double>(2000.0, std::sqrt(64.0 * double(std::max<qint64>(tableRows, 0)))));
+}
+
+// Characters of a GLOB pattern before its first wildcard or class.
+int literalPrefix(const QString &pattern)
+{
+    int n = 0;
+    for (QChar c : pattern) {
+        if (c == u'*' || c == u'?' || c == u'[')
+            break;
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+int RecordSource::driver() const
+{
+    int best = -1;
+    double bestScore = 0;
+    for (int i = 0; i < m_criteria.size(); ++i) {
+        const int n = literalPrefix(m_criteria.at(i).pattern);
+        if (n == 0)
+            continue;
+        // Digits narrow a result less per character than letters, and house
+        // and flat numbers are short and crowd at their low values.
+        const QString &c = m_criteria.at(i).column;
+        const double score = c.endsWith(QLatin1String("_dom")) || c.endsWith(QLatin1String("_kvart"))
+            ? n - 1.0
+            : c == QLatin1String("k_n_tel")                      ? n - 0.5
+                                                                 : double(n);
+        if (best < 0 || score > bestScore) {
+            best = i;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+QString RecordSource::criteriaSql(int driver) const
+{
+    QStringList out;
+    for (int i = 0; i < m_criteria.size(); ++i)
+        out << QStringLiteral("%1%2 GLOB ?%3")
+                   .arg(i == driver || driver == -2 ? QString() : QStringLiteral("+"),
+                        m_criteria.at(i).column)
+                   .arg(i + 1);
+    return out.join(QStringLiteral(" AND "));
+}
 
 RecordSource::Outcome RecordSource::refresh()
 {
@@ -32,11 +101,20 @@ RecordSource::Outcome RecordSource::refresh()
 
     qint64 count = 0;
     if (m_store) {
+        for (Criterion &c : m_criteria) {
+            if (c.column.startsWith(QLatin1String("kt_"))
+                && !m_store->hasLeadingBlanks(m_kind, c.column.mid(3)))
+                c.column = QStringLiteral("k_") + c.column.mid(3);
+        }
         if (m_query.where.isEmpty()) {
             count = m_store->tableRowCount(m_kind);
         } else {
+            // With no index range to use, SQLite scans the narrowest index
+            // that covers the criteria.
+            const int d = driver();
+            const QString where = QStringLiteral(" WHERE ") + criteriaSql(d < 0 ? -2 : d);
             Statement *s = m_store->statement(QStringLiteral("SELECT count(*) FROM %1%2")
-                                                  .arg(tableInfo(m_kind).table, m_query.where));
+                                                  .arg(tableInfo(m_kind).table, where));
             if (!s)
                 return Outcome::Failed;
             Statement::Use use(*s);
@@ -153,44 +231,195 @@ bool RecordSource::fetchPage(int page) const
     const int limit = std::min(kPageSize, m_count - first);
     if (limit <= 0)
         return false;
-    // Pages in the second half are read backwards from the end, so that the
-    // skipped rows never exceed half the result.
-    const bool backwards = first + limit / 2 > m_count / 2;
-    const int offset = backwards ? m_count - first - limit : first;
 
+    QList<Row> rows;
+    bool done = false;
+    // Scrolling a screen at a time: the next page starts after the last row
+    // of the one before it (or ends before the first of the one after), an
+    // index seek instead of skipping every row up to an offset. Kept to the
+    // read-only directories, whose keys never change under a cached page.
+    if (m_kind != DirectoryKind::Personal) {
+        const auto before = m_pages.constFind(page - 1);
+        const auto after = m_pages.constFind(page + 1);
+        if (before != m_pages.constEnd() && before->size() == kPageSize)
+            done = fetchAfter(page, before->last(), &rows);
+        else if (after != m_pages.constEnd() && !after->isEmpty())
+            done = fetchBefore(page, after->first(), &rows);
+    }
+    if (!done) {
+        // Pages in the second half are read backwards from the end, so that
+        // the skipped rows never exceed half the result.
+        const bool backwards = first + limit / 2 > m_count / 2;
+        const int offset = backwards ? m_count - first - limit : first;
+        const QString head = QStringLiteral("SELECT rowid FROM %1").arg(tableInfo(m_kind).table);
+        const int d = driver();
+        const QString firstOrder = m_query.orderColumns.first();
+        QString where;
+        bool sortHere = false; // order by the columns, not from the sort index
+        if (m_criteria.isEmpty()) {
+        } else if (d >= 0 && m_criteria.at(d).column == firstOrder) {
+            where = criteriaSql(d); // one index range gives rows and order
+        } else if (d >= 0 && m_count <= sortLimit(m_store->tableRowCount(m_kind))) {
+            where = criteriaSql(d);
+            sortHere = true;
+        } else if (d < 0 && m_count <= sortLimit(m_store->tableRowCount(m_kind))) {
+            // Every pattern starts with a wildcard and few rows match: find
+            // them by scanning a narrow covering index, then sort them.
+            where = QStringLiteral("rowid IN (%1 WHERE %2)").arg(head, criteriaSql(-2));
+            sortHere = true;
+        } else {
+            where = criteriaSql(-1);
+            // A criterion on the first sort column (or its trimmed twin)
+            // never matches NULL, and NULLs sort first: skip them by the index.
+            for (const Criterion &c : m_criteria) {
+                if (c.column == firstOrder || c.column == QStringLiteral("kt_") + firstOrder.mid(2)) {
+                    where += QStringLiteral(" AND %1 IS NOT NULL").arg(firstOrder);
+                    break;
+                }
+            }
+        }
+        QString orderBy = m_query.orderColumns.join(QStringLiteral(", "));
+        if (sortHere)
+            orderBy.prepend(u'+');
+        rows = readRows(where, {}, orderBy, backwards, limit, offset);
+        if (backwards)
+            std::reverse(rows.begin(), rows.end());
+    }
+    while (m_pageOrder.size() >= kMaxPages)
+        m_pages.remove(m_pageOrder.takeFirst());
+    m_pages.insert(page, rows);
+    return true;
+}
+
+// Keyset conditions: the result is ordered by the order columns, NULL
+// first, then rowid; "after" a key is the lexicographic comparison written
+// out column by column (row values would compare NULL as unknown).
+bool RecordSource::fetchAfter(int page, const Row &anchor, QList<Row> *rows) const
+{
+    const QStringList &cols = m_query.orderColumns;
+    QVariantList values = anchor.key;
+    values << anchor.rowid;
+    if (values.size() != cols.size())
+        return false;
+    const int base = int(m_criteria.size());
+    QVariantList extra;
+    auto param = [&](const QVariant &v) {
+        extra << v;
+        return QStringLiteral("?%1").arg(base + extra.size());
+    };
+    QStringList terms;
+    QStringList equal;
+    for (int i = 0; i < cols.size(); ++i) {
+        const QVariant &v = values.at(i);
+        const QString greater = v.isNull() ? cols.at(i) + QStringLiteral(" IS NOT NULL")
+                                           : cols.at(i) + QStringLiteral(" > ") + param(v);
+        terms << (equal + QStringList{greater}).join(QStringLiteral(" AND "));
+        if (i + 1 < cols.size())
+            equal << (v.isNull() ? cols.at(i) + QStringLiteral(" IS NULL")
+                                 : cols.at(i) + QStringLiteral(" = ") + param(v));
+    }
+    QString where = QStringLiteral("(%1)").arg(terms.join(QStringLiteral(" OR ")));
+    // The leading bound is what lets the sort index seek.
+    if (!values.first().isNull() && cols.size() > 1)
+        where.prepend(QStringLiteral("%1 >= %2 AND ").arg(cols.first(), param(values.first())));
+    if (!m_criteria.isEmpty())
+        where.prepend(criteriaSql(-1) + QStringLiteral(" AND "));
+    const int limit = std::min(kPageSize, m_count - page * kPageSize);
+    *rows = readRows(where, extra, cols.join(QStringLiteral(", ")), false, limit, 0);
+    return rows->size() == limit;
+}
+
+bool RecordSource::fetchBefore(int page, const Row &anchor, QList<Row> *rows) const
+{
+    const QStringList &cols = m_query.orderColumns;
+    QVariantList values = anchor.key;
+    values << anchor.rowid;
+    if (values.size() != cols.size() || page < 0)
+        return false;
+    const int base = int(m_criteria.size());
+    QVariantList extra;
+    auto param = [&](const QVariant &v) {
+        extra << v;
+        return QStringLiteral("?%1").arg(base + extra.size());
+    };
+    QStringList terms;
+    QStringList equal;
+    for (int i = 0; i < cols.size(); ++i) {
+        const QVariant &v = values.at(i);
+        if (!v.isNull()) { // nothing sorts before NULL; rowid is never NULL
+            const QString less = cols.at(i) == QLatin1String("rowid")
+                ? QStringLiteral("rowid < %1").arg(param(v))
+                : QStringLiteral("(%1 < %2 OR %1 IS NULL)").arg(cols.at(i), param(v));
+            terms << (equal + QStringList{less}).join(QStringLiteral(" AND "));
+        }
+        if (i + 1 < cols.size())
+            equal << (v.isNull() ? cols.at(i) + QStringLiteral(" IS NULL")
+                                 : cols.at(i) + QStringLiteral(" = ") + param(v));
+    }
+    if (terms.isEmpty())
+        return false;
+    QString where = QStringLiteral("(%1)").arg(terms.join(QStringLiteral(" OR ")));
+    // The leading bound lets the sort index seek; it leaves out rows whose
+    // first column is NULL, so a short read falls back to the offset.
+    if (cols.size() > 1)
+        where.prepend(values.first().isNull()
+                          ? QStringLiteral("%1 IS NULL AND ").arg(cols.first())
+                          : QStringLiteral("%1 <= %2 AND ").arg(cols.first(), param(values.first())));
+    if (!m_criteria.isEmpty())
+        where.prepend(criteriaSql(-1) + QStringLiteral(" AND "));
+    *rows = readRows(where, extra, cols.join(QStringLiteral(", ")), true, kPageSize, 0);
+    std::reverse(rows->begin(), rows->end());
+    return rows->size() == kPageSize;
+}
+
+QList<RecordSource::Row> RecordSource::readRows(const QString &where, const QVariantList &extra,
+                                                const QString &orderBy, bool descending,
+                                                int limit, int offset) const
+{
     const TableInfo &t = tableInfo(m_kind);
-    QStringList order;
-    for (const QString &c : m_query.orderColumns)
-        order << (backwards ? c + QStringLiteral(" DESC") : c);
-    const int n = int(m_query.parameters.size());
-    const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2%3 ORDER BY %4 LIMIT ?%5 OFFSET ?%6")
-                            .arg(t.fields.join(QStringLiteral(", ")), t.table, m_query.where,
-                                 order.join(QStringLiteral(", ")))
-                            .arg(n + 1)
-                            .arg(n + 2);
+    const QStringList &cols = m_query.orderColumns;
+    const QStringList keyCols = cols.mid(0, cols.size() - 1); // rowid is read anyway
+    QString order = orderBy;
+    if (descending)
+        order = orderBy.split(QStringLiteral(", ")).join(QStringLiteral(" DESC, "))
+            + QStringLiteral(" DESC");
+    const int n = int(m_criteria.size() + extra.size());
+    QString sql = QStringLiteral("SELECT rowid, %1%2 FROM %3%4 ORDER BY %5 LIMIT ?%6")
+                      .arg(t.fields.join(QStringLiteral(", ")),
+                           keyCols.isEmpty() ? QString()
+                                             : QStringLiteral(", ") + keyCols.join(QStringLiteral(", ")),
+                           t.table, where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where,
+                           order)
+                      .arg(n + 1);
+    if (offset > 0)
+        sql += QStringLiteral(" OFFSET ?%1").arg(n + 2);
+    QList<Row> rows;
     Statement *s = m_store->statement(sql);
     if (!s)
-        return false;
+        return rows;
     Statement::Use use(*s);
-    for (int i = 0; i < n; ++i)
-        s->bindText(i + 1, m_query.parameters.at(i));
+    for (int i = 0; i < m_criteria.size(); ++i)
+        s->bindText(i + 1, m_criteria.at(i).pattern);
+    for (int i = 0; i < extra.size(); ++i) {
+        if (extra.at(i).typeId() == QMetaType::LongLong)
+            s->bindInt64(int(m_criteria.size()) + i + 1, extra.at(i).toLongLong());
+        else
+            s->bind(int(m_criteria.size()) + i + 1, extra.at(i));
+    }
     s->bindInt64(n + 1, limit);
-    s->bindInt64(n + 2, offset);
-    QList<Row> rows;
+    if (offset > 0)
+        s->bindInt64(n + 2, offset);
     rows.reserve(limit);
     while (s->step() == SQLITE_ROW) {
         Row r;
         r.rowid = s->columnInt64(0);
         for (int c = 0; c < t.fields.size(); ++c)
             r.values << s->column(c + 1);
+        for (int c = 0; c < keyCols.size(); ++c)
+            r.key << s->column(int(t.fields.size()) + c + 1);
         rows.append(std::move(r));
     }
-    if (backwards)
-        std::reverse(rows.begin(), rows.end());
-    while (m_pageOrder.size() >= kMaxPages)
-        m_pages.remove(m_pageOrder.takeFirst());
-    m_pages.insert(page, rows);
-    return true;
+    return rows;
 }
 
 void RecordSource::addNew()

@@ -84,15 +84,35 @@ private:
     struct Row {
         qint64 rowid = 0;
         QVariantList values;
+        QVariantList key; // the order columns but rowid, for keyset paging
+    };
+    // One criterion of the query: its column and its bound pattern.
+    struct Criterion {
+        QString column;
+        QString pattern;
     };
     const Row *row(int index) const;
     bool fetchPage(int page) const;
+    // Rows of the result in its order (reversed when `descending`), read with
+    // the conditions `where` (criteria and any key bound, parameters from
+    // ?1 on, then `extra`).
+    QList<Row> readRows(const QString &where, const QVariantList &extra, const QString &orderBy,
+                        bool descending, int limit, int offset) const;
+    // The criteria as SQL; "+" keeps SQLite from driving an index with any
+    // but the criterion `driver` (-1: none; -2: SQLite's choice).
+    QString criteriaSql(int driver) const;
+    // The criterion whose index range is likely narrowest; -1 when every
+    // pattern starts with a wildcard.
+    int driver() const;
+    bool fetchAfter(int page, const Row &anchor, QList<Row> *rows) const;
+    bool fetchBefore(int page, const Row &anchor, QList<Row> *rows) const;
     void setPosition(int row);
 
     DirectoryKind m_kind;
     Store *m_store = nullptr;
     SearchQuery m_query;
     QString m_caption;
+    QList<Criterion> m_criteria;
     int m_count = 0;
     int m_position = -1;
     mutable QHash<int, QList<Row>> m_pages;

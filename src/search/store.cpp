@@ -425,8 +425,29 @@ qint64 Store::tableRowCount(DirectoryKind kind)
     return n;
 }
 
+bool Store::hasLeadingBlanks(DirectoryKind kind, const QString &field)
+{
+    const QString table = tableInfo(kind).table;
+    const QString key = table + u'.' + field.toLower();
+    auto it = m_leadingBlanks.constFind(key);
+    if (it != m_leadingBlanks.constEnd())
+        return it.value();
+    // One seek in the field's sort index: the blank sorts before every
+    // other character that a value can start with.
+    Statement *s = statement(QStringLiteral("SELECT 1 FROM %1 WHERE %2 >= ' ' AND %2 < '!' LIMIT 1")
+                                 .arg(table, shadowColumn(field)));
+    if (!s)
+        return true;
+    Statement::Use use(*s);
+    const int rc = s->step();
+    const bool blanks = rc != SQLITE_DONE; // a row, or an error: assume the worst
+    m_leadingBlanks.insert(key, blanks);
+    return blanks;
+}
+
 void Store::wrote(DirectoryKind kind)
 {
+    m_leadingBlanks.clear();
     m_tableCounts.remove(int(kind));
     ++m_generation;
 }

@@ -97,6 +97,10 @@ public:
 
     // Row count of a whole table, kept until the table is next written.
     qint64 tableRowCount(DirectoryKind kind);
+    // Whether any value of a field ("Dom", "Kvart") starts with a blank.
+    // Without such values the prefix of the trimmed value is the prefix of
+    // the value, and the field's sort index can serve the criterion too.
+    bool hasLeadingBlanks(DirectoryKind kind, const QString &field);
     // Bumped by every write; lets readers drop cached pages.
     quint64 generation() const { return m_generation; }
 
@@ -113,6 +117,7 @@ private:
     QString m_path;
     QHash<QString, Statement *> m_statements;
     QHash<int, qint64> m_tableCounts;
+    QHash<QString, bool> m_leadingBlanks;
     quint64 m_generation = 0;
 };
 
