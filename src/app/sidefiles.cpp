@@ -1,5 +1,6 @@
 #include "sidefiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -129,14 +130,13 @@ std::optional<float> parseNumberText(const QString &text)
     return std::nullopt;
 }
 
-MyNumbers readMyNumbers(const QString &path)
+namespace {
+
+MyNumbers myNumbersFrom(QIODevice &in)
 {
     MyNumbers result;
-    QFile file(path);
-    if (!openNormalFile(file))
-        return result;
     result.present = true;
-    const QStringList lines = decodeLines(readLines(file, 2 + kMaxOwnNumbers));
+    const QStringList lines = decodeLines(readLines(in, 2 + kMaxOwnNumbers));
     if (lines.size() >= 1) {
         const int d = firstDigit(lines[0]);
         if (d < kExchangeCount)
@@ -151,6 +151,24 @@ MyNumbers readMyNumbers(const QString &path)
     }
     result.ownNumbers = lines.mid(2);
     return result;
+}
+
+} // namespace
+
+MyNumbers readMyNumbers(const QString &path)
+{
+    QFile file(path);
+    if (!openNormalFile(file))
+        return {};
+    return myNumbersFrom(file);
+}
+
+MyNumbers parseMyNumbers(const QByteArray &content)
+{
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    return myNumbersFrom(buffer);
 }
 
 // ---------------------------------------------------------------------------
@@ -226,7 +244,20 @@ int WGridCol::readFile(const QString &path)
     QFile file(path);
     if (!openNormalFile(file))
         return 0;
-    const QStringList lines = decodeLines(readLines(file, kFileColumnCells));
+    return readFrom(file);
+}
+
+int WGridCol::readContent(const QByteArray &content)
+{
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    return readFrom(buffer);
+}
+
+int WGridCol::readFrom(QIODevice &in)
+{
+    const QStringList lines = decodeLines(readLines(in, kFileColumnCells));
     int taken = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const std::optional<float> width = parseNumberText(lines[i]);

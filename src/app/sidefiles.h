@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+
 #include <array>
 #include <optional>
 
@@ -45,6 +47,8 @@ struct MyNumbers {
 // list keeps exchange 0, a missing second line keeps the port and the
 // panels, and the own numbers are read in every case.
 MyNumbers readMyNumbers(const QString &path);
+// The same reading of a file's content already in memory.
+MyNumbers parseMyNumbers(const QByteArray &content);
 
 // ---------------------------------------------------------------------------
 // The grid column width table: rows 1..3 (DBGrid1 residents, DBGrid2
@@ -80,6 +84,8 @@ public:
     // kMaxStoredWidth) leaves its cell as it was, the others still count.
     // Returns the number of cells taken from the file (0 when it is absent).
     int readFile(const QString &path);
+    // The same reading of a width file's content already in memory.
+    int readContent(const QByteArray &content);
 
     // The 24 lines of the width file: the whole-number part (floor) of each
     // column cell in file order, cell (1, 7), then 0; each line CR LF.
@@ -102,6 +108,8 @@ public:
     friend bool operator==(const WGridCol &, const WGridCol &) = default;
 
 private:
+    int readFrom(QIODevice &in);
+
     std::array<std::array<float, kCells>, kGrids> m_cells{};
 };
 
