@@ -301,13 +301,19 @@ bool Store::ensureSchema(QString *error)
         }
         return true;
     }
+    // A file that is complete but cannot be written where it lies (a
+    // read-only folder, say) is searched as it is: only the refresh of the
+    // personal shadows is lost.
+    const auto failed = [&] {
+        const bool readOnly = (sqlite3_errcode(m_db) & 0xff) == SQLITE_READONLY;
+        rollback();
+        return !needsWrite && readOnly;
+    };
     if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
-        return false;
+        return failed();
     for (const QString &stmt : ddl) {
-        if (!exec(stmt, error)) {
-            rollback();
-            return false;
-        }
+        if (!exec(stmt, error))
+            return failed();
     }
     for (DirectoryKind kind : refill) {
         const TableInfo &t = tableInfo(kind);
@@ -316,17 +322,17 @@ bool Store::ensureSchema(QString *error)
              shadowExpressions(kind, [&](int i) { return t.fields[i]; }))
             sets << column + QStringLiteral(" = ") + expr;
         if (!exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(QStringLiteral(", "))),
-                  error)) {
-            rollback();
-            return false;
-        }
+                  error))
+            return failed();
     }
     if (!createIndexes(error)
-        || !exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error)) {
-        rollback();
-        return false;
-    }
-    return commit() || (error && (*error = lastError(), false));
+        || !exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
+        return failed();
+    if (commit())
+        return true;
+    if (error)
+        *error = lastError();
+    return failed();
 }
 
 bool Store::createIndexes(QString *error)
