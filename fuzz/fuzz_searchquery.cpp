@@ -1,0 +1,120 @@
+// The five search fields with any text, and the query they make run on a
+// small directory file. Input: three bytes of tab, sort field and shown
+// tab, one byte of flags, then the five fields separated by 0xFF bytes
+// (never part of UTF-8), as UTF-8 or, with flag 1, as UTF-16 so that lone
+// surrogates come through too.
+#include "search/recordsource.h"
+#include "search/searchquery.h"
+#include "search/store.h"
+#include "search/textfold.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+using namespace korvana;
+
+namespace {
+
+Store *sampleStore()
+{
+    // The folder outlives the store: statics are destroyed in reverse order.
+    static QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("korvana-fuzz-search-XXXXXX")));
+    static std::unique_ptr<Store> store = [] {
+        auto s = Store::create(dir.filePath(QStringLiteral("kadu.db")));
+        if (!s)
+            std::abort();
+        s->exec(QStringLiteral("PRAGMA synchronous=OFF"));
+        s->exec(QStringLiteral("PRAGMA journal_mode=MEMORY"));
+        s->insertRow(DirectoryKind::Residents,
+                     {"23456", "Иванов И.И.", "Ленина", "12", "а", "5", QVariant()});
+        s->insertRow(DirectoryKind::Residents,
+                     {"21000", "ёлкин", "Садовая", " 7", "", "12", ""});
+        s->insertRow(DirectoryKind::Enterprises,
+                     {"Аптека [№1]", "24680", "ул. 100%", "3", "", "", "", "_"});
+        s->insertRow(DirectoryKind::Personal, {"20911", "Справка", "", "", "", "", ""});
+        s->createIndexes();
+        return s;
+    }();
+    return store.get();
+}
+
+QString decode(const QByteArray &bytes, bool utf16)
+{
+    if (!utf16)
+        return QString::fromUtf8(bytes);
+    return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    const int selectedTab = 1 + data[0] % 3;
+    const int sortField = 1 + data[1] % 5;
+    const int currentTab = 1 + data[2] % 3;
+    const bool utf16 = data[3] & 1;
+    const bool storeName = data[3] & 2;
+    const QList<QByteArray> parts =
+        QByteArray(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4)).split('\xff');
+    QString f[5];
+    for (int i = 0; i < 5 && i < parts.size(); ++i)
+        f[i] = decode(parts[i], utf16);
+    const SearchCriteria criteria{f[0], f[1], f[2], f[3], f[4]};
+
+    const SearchQuery q = buildSearchQuery(criteria, selectedTab, sortField, currentTab);
+    int used = 0;
+    bool apostrophe = false;
+    for (const QString &v : f) {
+        const QString t = trimBlanks(v);
+        if (!t.isEmpty())
+            ++used;
+        apostrophe = apostrophe || t.contains(u'\'');
+    }
+    // Every value is bound: the SQL text holds only placeholders.
+    static const QRegularExpression where(
+        QStringLiteral("^( WHERE k[t]?_[a-z0-9_]+ GLOB \\?[1-5]( AND k[t]?_[a-z0-9_]+ GLOB \\?[1-5])*)?$"));
+    if (q.parameters.size() != used || q.malformed != apostrophe || !where.match(q.where).hasMatch()
+        || q.kind != kindForTab(selectedTab))
+        std::abort();
+
+    Store *store = sampleStore();
+    RecordSource source(q.kind);
+    source.setStore(store);
+    source.setQuery(q);
+    const RecordSource::Outcome outcome = source.refresh();
+    const RecordSource::Outcome expected = q.malformed ? RecordSource::Outcome::Malformed
+        : q.invalid                                    ? RecordSource::Outcome::Failed
+                                                       : RecordSource::Outcome::Ok;
+    if (outcome != expected)
+        std::abort();
+    for (int r = 0; r < source.recordCount(); ++r)
+        (void)source.value(r, 0);
+
+    // A name stored exactly as typed is found by it.
+    const QString name = trimBlanks(f[1]);
+    if (storeName && !name.isEmpty() && !apostrophe) {
+        QVariantList row(tableInfo(q.kind).fields.size(), QString());
+        row[q.kind == DirectoryKind::Enterprises ? 0 : 1] = name;
+        qint64 rowid = 0;
+        if (!store->insertRow(q.kind, row, &rowid))
+            std::abort();
+        const SearchQuery byName =
+            buildSearchQuery({QString(), f[1], QString(), QString(), QString()}, selectedTab, 2, selectedTab);
+        RecordSource again(q.kind);
+        again.setStore(store);
+        again.setQuery(byName);
+        const bool found = again.refresh() == RecordSource::Outcome::Ok && again.recordCount() >= 1;
+        store->deleteRow(q.kind, rowid);
+        if (!found)
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,42 @@
+// The two side files as a user may leave them: any bytes, any encoding,
+// any line endings. Both readers take the same input.
+#include "app/sidefiles.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+using namespace korvana;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray content(reinterpret_cast<const char *>(data), qsizetype(size));
+
+    const MyNumbers mine = parseMyNumbers(content);
+    if (!mine.present || mine.exchangeIndex < 0 || mine.exchangeIndex >= kExchangeCount
+        || mine.ownNumbers.size() > kMaxOwnNumbers)
+        std::abort();
+    if (mine.port && (*mine.port < 1 || *mine.port > 9))
+        std::abort();
+    if (mine.port && !mine.modem)
+        std::abort();
+
+    WGridCol table = WGridCol::withDefaults();
+    const int taken = table.readContent(content);
+    if (taken < 0 || taken > WGridCol::kFileColumnCells)
+        std::abort();
+    for (const WGridCol::CellRef &ref : WGridCol::fileOrder()) {
+        const float w = table.cell(ref.grid, ref.cell);
+        if (!std::isfinite(w) || !(w > 0.0f) || w > WGridCol::kMaxStoredWidth)
+            std::abort();
+    }
+    // What is written back reads back as the same whole widths.
+    const QByteArray written = table.fileContent();
+    WGridCol again;
+    again.readContent(written);
+    for (const WGridCol::CellRef &ref : WGridCol::fileOrder())
+        if (again.cell(ref.grid, ref.cell) != std::floor(table.cell(ref.grid, ref.cell))
+            && std::floor(table.cell(ref.grid, ref.cell)) >= 1.0f)
+            std::abort();
+    return 0;
+}
