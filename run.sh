@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Set-up and run script for a Debian 12 machine.
 #   ./run.sh        install what is missing, build, make a demo kadu.db if there is none, open the window
-#   ./run.sh test   install what is missing, build, run every test
+#   ./run.sh test   install what is missing, build, run every test; then the same
+#                   tests again under AddressSanitizer and UBSan (build-asan/), and
+#                   each fuzz target for a bounded time (build-fuzz/, clang)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
           mdbtools-dev libmdb3 fonts-dejavu-core
-          desktop-file-utils appstream dpkg-dev)
+          desktop-file-utils appstream dpkg-dev
+          clang-14 libfuzzer-14-dev)
 
 install_missing() {
     local missing=()
@@ -27,6 +30,27 @@ build() {
     cmake --build build -j"$(nproc)"
 }
 
+# Any sanitizer report fails the test that made it. Leak checking stays on:
+# the suite runs clean without suppressions.
+sanitizer_env() {
+    export ASAN_OPTIONS="detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+}
+
+test_sanitized() {
+    cmake -S . -B build-asan -DKORVANA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+    # The packaging tests check files, not code paths: nothing for the sanitizers there.
+    (sanitizer_env && cd build-asan && ctest --output-on-failure -j"$(nproc)" -LE package)
+}
+
+test_fuzz() {
+    cmake -S . -B build-fuzz -DKORVANA_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 \
+          -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build-fuzz -j"$(nproc)"
+    (cd build-fuzz && ctest --output-on-failure -j"$(nproc)")
+}
+
 case "${1:-run}" in
     run)
         install_missing
@@ -37,7 +61,9 @@ case "${1:-run}" in
     test)
         install_missing
         build
-        cd build && ctest --output-on-failure -j"$(nproc)"
+        (cd build && ctest --output-on-failure -j"$(nproc)")
+        test_sanitized
+        test_fuzz
         ;;
     *)
         echo "usage: $0 [run|test]" >&2
