@@ -188,6 +188,12 @@ void ModemSimulator::run()
                 if (!m_pending.isEmpty())
                     m_nextDue = Clock::now() + std::chrono::milliseconds(m_pending.first().delayMs);
             }
+            // Counted before it goes out: the program may read the bytes and
+            // ask how many pieces were played before this thread runs again.
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_played;
+            }
             if (piece.vanish) {
                 std::lock_guard lock(m_mutex);
                 ::close(m_master);
@@ -196,10 +202,6 @@ void ModemSimulator::run()
                 m_pending.clear();
             } else {
                 writeMaster(piece.bytes);
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                ++m_played;
             }
             m_changed.notify_all();
         }
