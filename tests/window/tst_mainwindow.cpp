@@ -1,12 +1,8 @@
 // The main window as the user first sees it: controls, texts, state, focus,
-// stacking and size; the scrolling title; the message boxes; the record
-// navigation bar.
+// stacking and size; the scrolling title; the message boxes.
 #include "messagecatcher.h"
-#include "testdb.h"
 
 #include "search/datacontrol.h"
-#include "search/recordsource.h"
-#include "search/searchquery.h"
 #include "window/controls.h"
 #include "window/mainwindow.h"
 #include "window/messages.h"
@@ -20,12 +16,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
-#include <QToolButton>
 
 using namespace korvana;
 
@@ -169,17 +163,6 @@ private Q_SLOTS:
                  QStringLiteral("Очистить условие"));
     }
 
-    void editBoxesAndListsAreOfTheirSort()
-    {
-        MainWindow window(96);
-        QVERIFY(window.findChild<QComboBox *>(QStringLiteral("Commy"))->isEditable());
-        QVERIFY(!window.findChild<QComboBox *>(QStringLiteral("cboPort"))->isEditable());
-        QVERIFY(!window.findChild<QComboBox *>(QStringLiteral("ATC"))->isEditable());
-        const auto *status = window.findChild<QLabel *>(QStringLiteral("Status"));
-        QCOMPARE(status->frameShape(), QFrame::Box);
-        QVERIFY(status->alignment() & Qt::AlignHCenter);
-    }
-
     void tabsCarryCaptionsAndTags()
     {
         MainWindow window(96);
@@ -298,10 +281,7 @@ private Q_SLOTS:
         // 15 twips to a pixel at 96 dpi, 12 at 120.
         QTest::newRow("Tent 96") << qreal(96) << "Tent" << QRect(72, 64, 41, 19);
         QTest::newRow("Frame1 96") << qreal(96) << "Frame1" << QRect(0, 0, 345, 97);
-        QTest::newRow("Command2 96") << qreal(96) << "Command2" << QRect(160, 8, 49, 33);
-        QTest::newRow("Picture2 96") << qreal(96) << "Picture2" << QRect(472, 3, 185, 153);
         QTest::newRow("DBGrid1 96") << qreal(96) << "DBGrid1" << QRect(0, 8, 646, 275);
-        QTest::newRow("TabStrip1 96") << qreal(96) << "TabStrip1" << QRect(0, 120, 657, 313);
         QTest::newRow("Tent 120") << qreal(120) << "Tent" << QRect(90, 80, 51, 24);
         QTest::newRow("Label7 120") << qreal(120) << "Label7" << QRect(10, 15, 71, 15);
     }
@@ -312,24 +292,6 @@ private Q_SLOTS:
         QFETCH(QRect, pixels);
         MainWindow window(dpi);
         QCOMPARE(byName(window, name)->geometry(), pixels);
-    }
-
-    void windowAndTwipsHelpersAgree()
-    {
-        MainWindow window(96);
-        QCOMPARE(window.size(), QSize(663, 439));
-        QCOMPARE(twipsToPixels(9970, 96), 665);
-        QCOMPARE(twipsToPixels(6990, 96), 466);
-        QCOMPARE(pixelsToTwips(665, 96), 9975.0);
-        // Exact twips survive a round trip even where pixels would round.
-        QWidget *picture = byName(window, QStringLiteral("Picture2"));
-        QCOMPARE(window.twipsGeometry(picture), QRectF(7080, 50, 2775, 2295));
-        window.setTwipsGeometry(picture, QRectF(6960, 50, 2775, 2295));
-        QCOMPARE(picture->x(), 464);
-        QCOMPARE(window.twipsGeometry(picture).left(), 6960.0);
-        // Moved in pixels by someone else, it reads back from its pixels.
-        picture->move(100, 3);
-        QCOMPARE(window.twipsGeometry(picture).left(), 1500.0);
     }
 
     void gridsLookAsDesigned()
@@ -344,8 +306,6 @@ private Q_SLOTS:
             QCOMPARE(grid->horizontalHeader()->font().pointSizeF(), 8.25);
             QCOMPARE(grid->font().pointSizeF(), kind == DirectoryKind::Enterprises ? 8.25 : 12.0);
         }
-        QCOMPARE(window.grid(DirectoryKind::Residents)->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(window.grid(DirectoryKind::Enterprises)->editTriggers(), QAbstractItemView::NoEditTriggers);
         QVERIFY(window.grid(DirectoryKind::Personal)->editTriggers() != QAbstractItemView::NoEditTriggers);
 
         // The layout pass changes the cells' text; the headings stay, the
@@ -397,13 +357,6 @@ private Q_SLOTS:
         QCOMPARE(scrollCaption(QStringLiteral("Я")), QStringLiteral("Я"));
         QCOMPARE(scrollCaption(QString()), QString());
         QCOMPARE(scrollCaption(QStringLiteral(" ")), QStringLiteral(" "));
-        // A full turn brings the line back, and no step before it does.
-        QString title = ad;
-        for (int i = 1; i < ad.size(); ++i) {
-            title = scrollCaption(title);
-            QVERIFY(title != ad || i == ad.size());
-        }
-        QCOMPARE(scrollCaption(title), ad);
 
         MainWindow window(96);
         QCOMPARE(window.windowTitle(), ad);
@@ -495,53 +448,6 @@ private Q_SLOTS:
         QCOMPARE(icon, QMessageBox::Critical);
     }
 
-    void navigationBarMovesItsRecordSource()
-    {
-        test::TestDb db;
-        test::addSampleTown(db);
-        RecordSource source(DirectoryKind::Residents);
-        source.setStore(db.store.get());
-        source.setQuery(wholeTableQuery(DirectoryKind::Residents));
-        QCOMPARE(source.refresh(), RecordSource::Outcome::Ok);
-        QVERIFY(source.recordCount() >= 3);
-        // The window numbers the caption on each move; here the test does.
-        connect(&source, &RecordSource::repositioned, &source,
-                [&] { source.setCaption(QString::number(source.absolutePosition() + 1)); });
-
-        DataControl bar(QStringLiteral("Data1"));
-        bar.resize(123, 25);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&bar));
-        // Unbound, the buttons move nothing and the caption stays.
-        bar.nextButton()->click();
-        QCOMPARE(bar.caption(), QStringLiteral("Data1"));
-
-        bar.setRecordSource(&source);
-        QCOMPARE(source.absolutePosition(), 0);
-        bar.nextButton()->click();
-        bar.nextButton()->click();
-        QCOMPARE(source.absolutePosition(), 2);
-        QCOMPARE(bar.caption(), QStringLiteral("3"));
-        bar.previousButton()->click();
-        QCOMPARE(bar.caption(), QStringLiteral("2"));
-        bar.lastButton()->click();
-        QCOMPARE(source.absolutePosition(), source.recordCount() - 1);
-        QCOMPARE(bar.caption(), QString::number(source.recordCount()));
-        bar.firstButton()->click();
-        QCOMPARE(bar.caption(), QStringLiteral("1"));
-
-        // Rebound to nothing, the old source is no longer moved.
-        bar.setRecordSource(nullptr);
-        bar.lastButton()->click();
-        QCOMPARE(source.absolutePosition(), 0);
-        QCOMPARE(bar.caption(), QStringLiteral("1"));
-
-        // The buttons sit in order and leave room for the caption between.
-        QVERIFY(bar.firstButton()->geometry().right() < bar.previousButton()->geometry().left() + 1);
-        QVERIFY(bar.previousButton()->geometry().right() < bar.nextButton()->geometry().left() - 30);
-        QVERIFY(bar.nextButton()->geometry().right() < bar.lastButton()->geometry().left() + 1);
-        QCOMPARE(bar.lastButton()->geometry().right(), bar.width() - 1);
-    }
 };
 
 QTEST_MAIN(TestMainWindow)
