@@ -31,7 +31,8 @@ void RecordSource::setQuery(const SearchQuery &query)
     const QStringList conditions = where.isEmpty() ? QStringList()
                                                    : where.split(QStringLiteral(" AND "));
     for (int i = 0; i < conditions.size() && i < query.parameters.size(); ++i)
-        m_criteria.append({conditions.at(i).section(u' ', 0, 0), query.parameters.at(i)});
+        m_criteria.append({conditions.at(i).section(u' ', 0, 0), query.parameters.at(i), QString()});
+    m_driver = staticDriver();
 }
 
 namespace {
@@ -58,14 +59,29 @@ int literalPrefix(const QString &pattern)
 
 } // namespace
 
-int RecordSource::driver() const
+// Parameters ?33 on carry the value lists; the criteria, key bounds and
+// LIMIT/OFFSET never number that high.
+constexpr int kValuesParam = 32;
+
+bool RecordSource::canDrive(int i) const
+{
+    const Criterion &c = m_criteria.at(i);
+    return literalPrefix(c.pattern) > 0 || !c.values.isEmpty();
+}
+
+int RecordSource::staticDriver() const
 {
     int best = -1;
     double bestScore = 0;
     for (int i = 0; i < m_criteria.size(); ++i) {
-        const int n = literalPrefix(m_criteria.at(i).pattern);
-        if (n == 0)
+        if (!canDrive(i))
             continue;
+        const QString &p = m_criteria.at(i).pattern;
+        // A value list is scored by the pattern's literal characters, as a
+        // prefix of that length would be.
+        const int n = m_criteria.at(i).values.isEmpty()
+            ? literalPrefix(p)
+            : int(p.size() - p.count(u'*') - p.count(u'?'));
         // Digits narrow a result less per character than letters, and house
         // and flat numbers are short and crowd at their low values.
         const QString &c = m_criteria.at(i).column;
@@ -81,14 +97,94 @@ int RecordSource::driver() const
     return best;
 }
 
+namespace {
+
+// Criterion columns that a criterion column's index holds beside it: rows
+// failing those are dropped in the index, before the table is read.
+bool indexCovers(const QString &driver, const QString &other)
+{
+    if (driver == QLatin1String("k_street"))
+        return other == QLatin1String("k_dom") || other == QLatin1String("k_kvart");
+    if (driver == QLatin1String("k_dom"))
+        return other == QLatin1String("k_kvart");
+    return false;
+}
+
+} // namespace
+
+int RecordSource::measuredDriver(qint64 cap) const
+{
+    const int fallback = staticDriver();
+    int candidates = 0;
+    for (int i = 0; i < m_criteria.size(); ++i)
+        candidates += canDrive(i) ? 1 : 0;
+    if (candidates < 2)
+        return fallback;
+    const QString table = tableInfo(m_kind).table;
+    int best = fallback;
+    qint64 bestCost = -1;
+    int bestCovered = -1;
+    for (int i = 0; i < m_criteria.size(); ++i) {
+        if (!canDrive(i))
+            continue;
+        int covered = 0;
+        for (int j = 0; j < m_criteria.size(); ++j)
+            covered += j != i && indexCovers(m_criteria.at(i).column, m_criteria.at(j).column);
+        // The criterion alone, on its own index.
+        const Criterion &c = m_criteria.at(i);
+        const QString condition = c.values.isEmpty()
+            ? QStringLiteral("%1 GLOB ?1").arg(c.column)
+            : QStringLiteral("%1 IN (SELECT value FROM json_each(?2) WHERE value GLOB ?1)")
+                  .arg(c.column);
+        Statement *s = m_store->statement(
+            QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM %1 WHERE %2 LIMIT ?3)")
+                .arg(table, condition));
+        if (!s)
+            return fallback;
+        Statement::Use use(*s);
+        s->bindText(1, c.pattern);
+        if (!c.values.isEmpty())
+            s->bindText(2, c.values);
+        s->bindInt64(3, cap);
+        if (s->step() != SQLITE_ROW)
+            return fallback;
+        // A row that the index cannot judge costs a table read, several
+        // times an index step.
+        const qint64 cost = s->columnInt64(0) * (covered == m_criteria.size() - 1 ? 1 : 8);
+        const bool tie = cost == bestCost
+            && (covered > bestCovered || (covered == bestCovered && i == fallback));
+        if (bestCost < 0 || cost < bestCost || tie) {
+            best = i;
+            bestCost = cost;
+            bestCovered = covered;
+        }
+    }
+    return best;
+}
+
+void RecordSource::bindCriteria(Statement &s) const
+{
+    for (int i = 0; i < m_criteria.size(); ++i) {
+        s.bindText(i + 1, m_criteria.at(i).pattern);
+        if (!m_criteria.at(i).values.isEmpty())
+            s.bindText(kValuesParam + i + 1, m_criteria.at(i).values);
+    }
+}
+
 QString RecordSource::criteriaSql(int driver) const
 {
     QStringList out;
-    for (int i = 0; i < m_criteria.size(); ++i)
-        out << QStringLiteral("%1%2 GLOB ?%3")
-                   .arg(i == driver || driver == -2 ? QString() : QStringLiteral("+"),
-                        m_criteria.at(i).column)
-                   .arg(i + 1);
+    for (int i = 0; i < m_criteria.size(); ++i) {
+        const Criterion &c = m_criteria.at(i);
+        const QString plus = i == driver || driver == -2 ? QString() : QStringLiteral("+");
+        if (c.values.isEmpty())
+            out << QStringLiteral("%1%2 GLOB ?%3").arg(plus, c.column).arg(i + 1);
+        else
+            out << QStringLiteral("%1%2 IN (SELECT value FROM json_each(?%3) WHERE value GLOB ?%4)")
+                       .arg(plus, c.column)
+                       .arg(kValuesParam + i + 1)
+                       .arg(i + 1);
+    }
     return out.join(QStringLiteral(" AND "));
 }
 
@@ -105,21 +201,30 @@ RecordSource::Outcome RecordSource::refresh()
             if (c.column.startsWith(QLatin1String("kt_"))
                 && !m_store->hasLeadingBlanks(m_kind, c.column.mid(3)))
                 c.column = QStringLiteral("k_") + c.column.mid(3);
+            // The personal directory may change under us (other tools edit
+            // it), so no value list is kept for it.
+            c.values = literalPrefix(c.pattern) == 0 && m_kind != DirectoryKind::Personal
+                ? m_store->distinctValues(m_kind, c.column)
+                : QString();
         }
+        m_driver = measuredDriver(sortLimit(m_store->tableRowCount(m_kind)));
         if (m_query.where.isEmpty()) {
             count = m_store->tableRowCount(m_kind);
+        } else if (m_criteria.size() == 1 && m_kind != DirectoryKind::Personal
+                   && m_criteria.first().pattern.count(u'*') == m_criteria.first().pattern.size()) {
+            // "*" alone matches every value that is there.
+            count = m_store->nonNullCount(m_kind, m_criteria.first().column);
         } else {
             // With no index range to use, SQLite scans the narrowest index
             // that covers the criteria.
-            const int d = driver();
+            const int d = m_driver;
             const QString where = QStringLiteral(" WHERE ") + criteriaSql(d < 0 ? -2 : d);
             Statement *s = m_store->statement(QStringLiteral("SELECT count(*) FROM %1%2")
                                                   .arg(tableInfo(m_kind).table, where));
             if (!s)
                 return Outcome::Failed;
             Statement::Use use(*s);
-            for (int i = 0; i < m_query.parameters.size(); ++i)
-                s->bindText(i + 1, m_query.parameters.at(i));
+            bindCriteria(*s);
             count = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
         }
         if (count < 0)
@@ -252,7 +357,7 @@ bool RecordSource::fetchPage(int page) const
         const bool backwards = first + limit / 2 > m_count / 2;
         const int offset = backwards ? m_count - first - limit : first;
         const QString head = QStringLiteral("SELECT rowid FROM %1").arg(tableInfo(m_kind).table);
-        const int d = driver();
+        const int d = m_driver;
         const QString firstOrder = m_query.orderColumns.first();
         QString where;
         bool sortHere = false; // order by the columns, not from the sort index
@@ -398,8 +503,7 @@ QList<RecordSource::Row> RecordSource::readRows(const QString &where, const QVar
     if (!s)
         return rows;
     Statement::Use use(*s);
-    for (int i = 0; i < m_criteria.size(); ++i)
-        s->bindText(i + 1, m_criteria.at(i).pattern);
+    bindCriteria(*s);
     for (int i = 0; i < extra.size(); ++i) {
         if (extra.at(i).typeId() == QMetaType::LongLong)
             s->bindInt64(int(m_criteria.size()) + i + 1, extra.at(i).toLongLong());

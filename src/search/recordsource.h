@@ -10,6 +10,7 @@
 
 namespace korvana {
 
+class Statement;
 class Store;
 
 // One record source: the result of a query on one directory table and a
@@ -87,9 +88,13 @@ private:
         QVariantList key; // the order columns but rowid, for keyset paging
     };
     // One criterion of the query: its column and its bound pattern.
+    // When the pattern starts with a wildcard and the column holds few
+    // distinct values, `values` lists them all (JSON) and the criterion
+    // becomes an IN over those that match, seeks on the column's index.
     struct Criterion {
         QString column;
         QString pattern;
+        QString values;
     };
     const Row *row(int index) const;
     bool fetchPage(int page) const;
@@ -101,9 +106,16 @@ private:
     // The criteria as SQL; "+" keeps SQLite from driving an index with any
     // but the criterion `driver` (-1: none; -2: SQLite's choice).
     QString criteriaSql(int driver) const;
-    // The criterion whose index range is likely narrowest; -1 when every
-    // pattern starts with a wildcard.
-    int driver() const;
+    // The criterion whose index range is likely narrowest by its pattern
+    // alone; -1 when none can drive an index.
+    int staticDriver() const;
+    // Among several criteria that can drive an index, the cheapest by its
+    // row count bounded at `cap` (each count costs at most cap index steps),
+    // a row that needs the table read costing more; ties go to the index
+    // that judges more of the other criteria, then to staticDriver()'s pick.
+    int measuredDriver(qint64 cap) const;
+    bool canDrive(int i) const;
+    void bindCriteria(Statement &s) const;
     bool fetchAfter(int page, const Row &anchor, QList<Row> *rows) const;
     bool fetchBefore(int page, const Row &anchor, QList<Row> *rows) const;
     void setPosition(int row);
@@ -113,6 +125,7 @@ private:
     SearchQuery m_query;
     QString m_caption;
     QList<Criterion> m_criteria;
+    int m_driver = -1;
     int m_count = 0;
     int m_position = -1;
     mutable QHash<int, QList<Row>> m_pages;

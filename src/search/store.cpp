@@ -3,6 +3,8 @@
 #include "textfold.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -431,6 +433,27 @@ qint64 Store::tableRowCount(DirectoryKind kind)
     return n;
 }
 
+qint64 Store::nonNullCount(DirectoryKind kind, const QString &column)
+{
+    const QString table = tableInfo(kind).table;
+    if (!shadowColumns(kind).contains(column))
+        return -1;
+    const QString key = table + u'.' + column;
+    auto it = m_nonNullCounts.constFind(key);
+    if (it != m_nonNullCounts.constEnd())
+        return it.value();
+    Statement *s = statement(
+        QStringLiteral("SELECT count(*) FROM %1 WHERE %2 IS NOT NULL").arg(table, column));
+    if (!s)
+        return -1;
+    Statement::Use use(*s);
+    if (s->step() != SQLITE_ROW)
+        return -1;
+    const qint64 n = s->columnInt64(0);
+    m_nonNullCounts.insert(key, n);
+    return n;
+}
+
 bool Store::hasLeadingBlanks(DirectoryKind kind, const QString &field)
 {
     const QString table = tableInfo(kind).table;
@@ -451,9 +474,49 @@ bool Store::hasLeadingBlanks(DirectoryKind kind, const QString &field)
     return blanks;
 }
 
+QString Store::distinctValues(DirectoryKind kind, const QString &column)
+{
+    const QString table = tableInfo(kind).table;
+    if (!shadowColumns(kind).contains(column))
+        return QString();
+    const QString key = table + u'.' + column;
+    auto it = m_distinct.constFind(key);
+    if (it != m_distinct.constEnd())
+        return it.value();
+    // One seek in the column's index per distinct value, so a column with
+    // many values costs at most kMaxDistinct seeks, once.
+    Statement *next = statement(
+        QStringLiteral("SELECT %2 FROM %1 WHERE %2 > ?1 ORDER BY %2 LIMIT 1").arg(table, column));
+    Statement *first = statement(
+        QStringLiteral("SELECT %2 FROM %1 WHERE %2 IS NOT NULL ORDER BY %2 LIMIT 1").arg(table, column));
+    QJsonArray values;
+    if (next && first) {
+        Statement::Use use(*first);
+        int rc = first->step();
+        QString value = rc == SQLITE_ROW ? first->column(0).toString() : QString();
+        while (rc == SQLITE_ROW && values.size() <= kMaxDistinct) {
+            values.append(value);
+            Statement::Use step(*next);
+            next->bindText(1, value);
+            rc = next->step();
+            if (rc == SQLITE_ROW)
+                value = next->column(0).toString();
+        }
+        if (rc != SQLITE_DONE)
+            values = QJsonArray(); // too many values, or an error: not worth a list
+    }
+    const QString json = values.isEmpty()
+        ? QString()
+        : QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact));
+    m_distinct.insert(key, json);
+    return json;
+}
+
 void Store::wrote(DirectoryKind kind)
 {
     m_leadingBlanks.clear();
+    m_distinct.clear();
+    m_nonNullCounts.clear();
     m_tableCounts.remove(int(kind));
     ++m_generation;
 }

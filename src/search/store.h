@@ -97,10 +97,19 @@ public:
 
     // Row count of a whole table, kept until the table is next written.
     qint64 tableRowCount(DirectoryKind kind);
+    // Rows whose column (a shadow column) is not NULL, kept like tableRowCount.
+    qint64 nonNullCount(DirectoryKind kind, const QString &column);
     // Whether any value of a field ("Dom", "Kvart") starts with a blank.
     // Without such values the prefix of the trimmed value is the prefix of
     // the value, and the field's sort index can serve the criterion too.
     bool hasLeadingBlanks(DirectoryKind kind, const QString &field);
+    // The distinct values of an indexed folded column ("k_street") as a JSON
+    // array of strings, when there are at most kMaxDistinct of them; an empty
+    // string when there are more. A pattern that starts with a wildcard can
+    // then be matched against these few values and the rows found by index
+    // seeks on the values that match. Kept until the table is next written.
+    QString distinctValues(DirectoryKind kind, const QString &column);
+    static constexpr int kMaxDistinct = 1000;
     // Bumped by every write; lets readers drop cached pages.
     quint64 generation() const { return m_generation; }
 
@@ -118,6 +127,8 @@ private:
     QHash<QString, Statement *> m_statements;
     QHash<int, qint64> m_tableCounts;
     QHash<QString, bool> m_leadingBlanks;
+    QHash<QString, QString> m_distinct;
+    QHash<QString, qint64> m_nonNullCounts;
     quint64 m_generation = 0;
 };
 

@@ -2,7 +2,11 @@
 #include "search/directorymodel.h"
 #include "search/recordsource.h"
 #include "search/searchquery.h"
+#include "search/textfold.h"
 #include "testdb.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -225,6 +229,78 @@ private Q_SLOTS:
             detail += plan.column(3).toString() + QLatin1Char('\n');
         QVERIFY2(detail.contains(QStringLiteral("SEARCH NASELEN USING")) && detail.contains(QStringLiteral("INDEX ix_naselen_name (k_family>? AND k_family<?)")), qPrintable(detail));
         QVERIFY2(!detail.contains(QStringLiteral("SCAN NASELEN\n")), qPrintable(detail));
+    }
+
+    // A pattern that starts with a wildcard on a column of few values is
+    // matched against those values: the rows found are exactly those a scan
+    // finds, in order, and a row written afterwards is found too.
+    void leadingWildcardOnFewValues()
+    {
+        TestDb db;
+        const QStringList streets = {"Мира",    "ПРОСПЕКТ МИРА", "Мирная",   "Ёлочная",
+                                     "ёлочная", "Садовая",       "Жемчужная"};
+        db.store->begin();
+        for (int i = 0; i < 3000; ++i)
+            db.add(DirectoryKind::Residents,
+                   {QString::number(400000 + i), QStringLiteral("%1 А.").arg(i % 3 ? "Коваль" : "Шевчук"),
+                    i % 11 ? QVariant(streets.at(i % streets.size())) : QVariant(),
+                    QString::number(i % 40), QVariant(), QString::number(i % 25), QVariant()});
+        db.store->commit();
+        // The listed values are the folded ones, once each; a column of more
+        // values than the list holds has none.
+        const QJsonArray values =
+            QJsonDocument::fromJson(db.store->distinctValues(DirectoryKind::Residents, "k_street").toUtf8())
+                .array();
+        QCOMPARE(values.size(), 6); // Ёлочная and ёлочная fold to one
+        QVERIFY(values.contains(QStringLiteral("проспект мира")));
+        QVERIFY(db.store->distinctValues(DirectoryKind::Residents, "k_n_tel").isEmpty());
+        RecordSource rs(DirectoryKind::Residents);
+        rs.setStore(db.store.get());
+
+        // The rows a scan of the folded columns finds, in the query's order.
+        auto scanned = [&](const SearchCriteria &c, int sort) {
+            const SearchQuery q = buildSearchQuery(c, 1, sort, 1);
+            Statement all(db.store->handle(),
+                          QStringLiteral("SELECT rowid FROM NASELEN NOT INDEXED%1 ORDER BY %2")
+                              .arg(q.where, q.orderColumns.join(QStringLiteral(", "))));
+            for (int i = 0; i < q.parameters.size(); ++i)
+                all.bindText(i + 1, q.parameters.at(i));
+            QList<qint64> ids;
+            while (all.step() == SQLITE_ROW)
+                ids << all.columnInt64(0);
+            return ids;
+        };
+        auto found = [&](const SearchCriteria &c, int sort) {
+            search(rs, c, sort);
+            QList<qint64> ids;
+            for (int r = 0; r < rs.recordCount(); ++r)
+                ids << rs.rowId(r);
+            return ids;
+        };
+        const QList<SearchCriteria> cases = {
+            {"", "", "*МИРА", "", ""},  {"", "", "*ёлоч", "", ""}, {"", "", "?ира", "", ""},
+            {"", "к", "*мир", "7", ""}, {"", "", "*", "", "2"},    {"", "", "*ая", "1", "1"},
+            {"", "", "*нет такой", "", ""}, {"", "", "*", "", ""},
+        };
+        for (const SearchCriteria &c : cases) {
+            for (int sort : {1, 2, 3, 4}) {
+                const QList<qint64> expected = scanned(c, sort);
+                QCOMPARE(found(c, sort), expected);
+            }
+        }
+        int withMira = 0;
+        for (int i = 0; i < 3000; ++i)
+            withMira += i % 11 && foldText(streets.at(i % streets.size())).contains(u"мира");
+        QCOMPARE(found({"", "", "*мира", "", ""}, 3).size(), withMira);
+        QCOMPARE(found({"", "", "*ёлоч", "", ""}, 3), scanned({"", "", "*ЕЛОЧ", "", ""}, 3));
+
+        // A street first written after the values were listed and counted.
+        const int before = found({"", "", "*мира", "", ""}, 3).size();
+        const int all = found({"", "", "*", "", ""}, 3).size();
+        QVERIFY(db.store->insertRow(DirectoryKind::Residents,
+                                    {"499999", "Новиков", "Миража", "1", QVariant(), "1", QVariant()}));
+        QCOMPARE(found({"", "", "*мира", "", ""}, 3).size(), before + 1);
+        QCOMPARE(found({"", "", "*", "", ""}, 3).size(), all + 1);
     }
 
     // Pages read after the one before them (or before the one after them)
