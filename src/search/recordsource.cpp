@@ -59,9 +59,31 @@ int literalPrefix(const QString &pattern)
 
 } // namespace
 
-// Parameters ?33 on carry the value lists; the criteria, key bounds and
-// LIMIT/OFFSET never number that high.
+// Parameters ?33 on carry the value lists, ?49 on the literal parts of
+// patterns; the criteria, key bounds and LIMIT/OFFSET never number that high.
 constexpr int kValuesParam = 32;
+constexpr int kPartParam = 48;
+
+namespace {
+
+// A pattern "*part*" or "?part*" whose part has no wildcard: the function
+// that tests it ("kcontains", "kafterfirst"), or none, and the part.
+QString partTest(const QString &pattern, QString *part)
+{
+    if (pattern.size() < 3 || !pattern.endsWith(u'*'))
+        return QString();
+    const QString middle = pattern.mid(1, pattern.size() - 2);
+    if (middle.contains(u'*') || middle.contains(u'?') || middle.contains(u'['))
+        return QString();
+    *part = middle;
+    if (pattern.startsWith(u'*'))
+        return QStringLiteral("kcontains");
+    if (pattern.startsWith(u'?'))
+        return QStringLiteral("kafterfirst");
+    return QString();
+}
+
+} // namespace
 
 bool RecordSource::canDrive(int i) const
 {
@@ -168,6 +190,8 @@ void RecordSource::bindCriteria(Statement &s) const
         s.bindText(i + 1, m_criteria.at(i).pattern);
         if (!m_criteria.at(i).values.isEmpty())
             s.bindText(kValuesParam + i + 1, m_criteria.at(i).values);
+        else if (QString part; !partTest(m_criteria.at(i).pattern, &part).isEmpty())
+            s.bindText(kPartParam + i + 1, part);
     }
 }
 
@@ -177,7 +201,11 @@ QString RecordSource::criteriaSql(int driver) const
     for (int i = 0; i < m_criteria.size(); ++i) {
         const Criterion &c = m_criteria.at(i);
         const QString plus = i == driver || driver == -2 ? QString() : QStringLiteral("+");
-        if (c.values.isEmpty())
+        QString part;
+        const QString test = c.values.isEmpty() ? partTest(c.pattern, &part) : QString();
+        if (!test.isEmpty())
+            out << QStringLiteral("%1(%2, ?%3)").arg(test, c.column).arg(kPartParam + i + 1);
+        else if (c.values.isEmpty())
             out << QStringLiteral("%1%2 GLOB ?%3").arg(plus, c.column).arg(i + 1);
         else
             out << QStringLiteral("%1%2 IN (SELECT value FROM json_each(?%3) WHERE value GLOB ?%4)")
