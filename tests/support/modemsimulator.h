@@ -12,8 +12,8 @@ namespace korvana::test {
 
 // A Hayes modem on the master side of a pseudo-terminal pair, answering
 // from its own thread. The program under test opens slavePath() as its
-// serial port. Every byte the program sends is recorded; each command
-// line (ended by CR) is echoed when echo is on, "AT..." commands other
+// serial port. Every byte the program sends is recorded and echoed; of the
+// command lines (ended by CR) "AT..." commands other
 // than dial are answered "OK", and a dial command ("ATD...") plays the
 // pieces set by setDialReply(): silence until told otherwise.
 class ModemSimulator {
@@ -26,23 +26,23 @@ public:
 
     ModemSimulator();
     ~ModemSimulator();
-    ModemSimulator(const ModemSimulator &) = delete;
-    ModemSimulator &operator=(const ModemSimulator &) = delete;
 
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
 
-    void setEcho(bool echo);
-    void setDialReply(const QList<Piece> &pieces);
+    void setDialReply(const QList<Piece> &pieces) { std::lock_guard lock(m_mutex); m_dialReply = pieces; }
     // A whole result word after `delayMs`, framed as a modem frames it.
     static QList<Piece> word(const QByteArray &word, int delayMs = 100);
 
-    QByteArray received() const;
+    QByteArray received() const { std::lock_guard lock(m_mutex); return m_received; }
     // Waits (without an event loop) until `needle` has been received.
-    bool waitForReceived(const QByteArray &needle, int timeoutMs) const;
-    // How many dial-reply pieces have gone out.
-    int piecesPlayed() const;
-    bool hasVanished() const;
+    bool waitForReceived(const QByteArray &needle, int timeoutMs) const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_received.contains(needle); });
+    }
+    // How many dial-reply pieces have gone out (a vanish counts as one).
+    int piecesPlayed() const { std::lock_guard lock(m_mutex); return m_played; }
 
 private:
     void run();
@@ -58,9 +58,7 @@ private:
     mutable std::condition_variable m_changed;
     QByteArray m_received;
     QList<Piece> m_dialReply;
-    bool m_echo = true;
     bool m_stop = false;
-    bool m_vanished = false;
     int m_played = 0;
 
     // Owned by the thread.
