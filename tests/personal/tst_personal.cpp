@@ -45,6 +45,20 @@ class TestPersonal : public QObject {
     std::unique_ptr<TestDb> db;
     std::unique_ptr<RecordSource> residents, enterprises, personal;
 
+    // Copies the current entry, answering the question; returns the question.
+    QString copy(RecordSource &from, bool yes = true,
+                 PersonalCopy::Result expected = PersonalCopy::Result::Stored)
+    {
+        QString asked = QStringLiteral("not asked");
+        const auto result = PersonalCopy::copy(from, *personal, [&](const QString &p) {
+            asked = p;
+            return yes;
+        });
+        if (result != expected)
+            qWarning("copy gave %d", int(result));
+        return result == expected ? asked : QStringLiteral("unexpected result");
+    }
+
     void open()
     {
         for (RecordSource *rs : {residents.get(), enterprises.get(), personal.get()})
@@ -65,13 +79,7 @@ private Q_SLOTS:
     void copyResidentAsIs()
     {
         search(*residents, {"31207", "", "", "", ""});
-        QString asked;
-        const auto result = PersonalCopy::copy(*residents, *personal, [&](const QString &p) {
-            asked = p;
-            return true;
-        });
-        QCOMPARE(result, PersonalCopy::Result::Stored);
-        QCOMPARE(asked, QStringLiteral("Вставить  <31207  Ёлкина А.Б.>  в МОЙ справочник?"));
+        QCOMPARE(copy(*residents), QStringLiteral("Вставить  <31207  Ёлкина А.Б.>  в МОЙ справочник?"));
         db->reopen();
         // Untrimmed values; NULL fields become a single blank.
         QCOMPARE(noteRows(*db->store).last(),
@@ -83,14 +91,9 @@ private Q_SLOTS:
         search(*enterprises, {"2230", "", "", "", ""});
         residents->setQuery({});
         enterprises->moveTo(1); // Школа №3 with "  директор  "
-        QString asked;
-        PersonalCopy::copy(*enterprises, *personal, [&](const QString &p) {
-            asked = p;
-            return true;
-        });
-        QCOMPARE(asked, QStringLiteral("Вставить  <22304  Школа №3>  в МОЙ справочник?"));
+        QCOMPARE(copy(*enterprises), QStringLiteral("Вставить  <22304  Школа №3>  в МОЙ справочник?"));
         search(*enterprises, {"34212", "", "", "", ""}); // no remark
-        PersonalCopy::copy(*enterprises, *personal, [](const QString &) { return true; });
+        copy(*enterprises);
         const auto rows = noteRows(*db->store);
         QCOMPARE(rows.at(rows.size() - 2).at(1), QStringLiteral("Школа №3, директор"));
         QCOMPARE(rows.last().at(1), QStringLiteral("аптека №12, "));
@@ -100,20 +103,11 @@ private Q_SLOTS:
     void emptyResults()
     {
         search(*residents, {"0000", "", "", "", ""});
-        QString asked = QStringLiteral("unset");
-        PersonalCopy::copy(*residents, *personal, [&](const QString &p) {
-            asked = p;
-            return true;
-        });
-        QCOMPARE(asked, QString());
+        QCOMPARE(copy(*residents), QString());
         QCOMPARE(noteRows(*db->store).last(), QStringList(7, QStringLiteral(" ")));
 
         search(*enterprises, {"0000", "", "", "", ""});
-        PersonalCopy::copy(*enterprises, *personal, [&](const QString &p) {
-            asked = p;
-            return true;
-        });
-        QCOMPARE(asked, QStringLiteral("Вставить  <    >  в МОЙ справочник?"));
+        QCOMPARE(copy(*enterprises), QStringLiteral("Вставить  <    >  в МОЙ справочник?"));
         QCOMPARE(noteRows(*db->store).last().at(1), QStringLiteral(", "));
     }
 
@@ -123,14 +117,13 @@ private Q_SLOTS:
         residents->moveLast();
         const int last = residents->absolutePosition();
         QSignalSpy moved(residents.get(), &RecordSource::repositioned);
-        QCOMPARE(PersonalCopy::copy(*residents, *personal, [](const QString &) { return false; }),
-                 PersonalCopy::Result::Declined);
+        QVERIFY(!copy(*residents, false, PersonalCopy::Result::Declined).isEmpty());
         QCOMPARE(moved.count(), 0);
         QCOMPARE(noteRows(*db->store).size(), 1);
 
         // The last row stays current after a copy, and copying twice gives two rows.
         for (int i = 0; i < 2; ++i)
-            PersonalCopy::copy(*residents, *personal, [](const QString &) { return true; });
+            copy(*residents);
         QCOMPARE(residents->absolutePosition(), last);
         QCOMPARE(moved.count(), 4);
         const auto rows = noteRows(*db->store);
@@ -147,8 +140,7 @@ private Q_SLOTS:
         const QByteArray before = f.readAll();
         f.close();
         search(*residents, {"2", "", "", "", ""});
-        QCOMPARE(PersonalCopy::copy(*residents, *personal, [](const QString &) { return true; }),
-                 PersonalCopy::Result::Refused);
+        QVERIFY(copy(*residents, true, PersonalCopy::Result::Refused).startsWith(QStringLiteral("Вставить")));
         QCOMPARE(residents->absolutePosition(), 0);
         db->store.reset();
         QVERIFY(f.open(QIODevice::ReadOnly));
