@@ -25,9 +25,12 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build [target...]: configures build/ and builds the targets (all when none).
 build() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
-    cmake --build build -j"$(nproc)"
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
+    cmake --build build -j"$(nproc)" "${targets[@]}"
 }
 
 # Any sanitizer report fails the test that made it. Leak checking stays on:
@@ -54,7 +57,7 @@ test_fuzz() {
 case "${1:-run}" in
     run)
         install_missing
-        build
+        build korvana korvana-demodata korvana-import
         [ -f kadu.db ] || ./build/tools/korvana-demodata kadu.db
         exec ./build/src/korvana
         ;;
