@@ -467,41 +467,35 @@ bool Store::deleteRow(DirectoryKind kind, qint64 rowid)
     return true;
 }
 
-qint64 Store::tableRowCount(DirectoryKind kind)
+// Counts of a whole table, kept until that table is next written.
+qint64 Store::cachedCount(DirectoryKind kind, const QString &sql)
 {
-    auto it = m_tableCounts.constFind(int(kind));
-    if (it != m_tableCounts.constEnd())
+    const QString key = tableInfo(kind).table + u'\n' + sql;
+    auto it = m_counts.constFind(key);
+    if (it != m_counts.constEnd())
         return it.value();
-    Statement *s = statement(QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
+    Statement *s = statement(sql);
     if (!s)
         return -1;
     Statement::Use use(*s);
     if (s->step() != SQLITE_ROW)
         return -1;
     const qint64 n = s->columnInt64(0);
-    m_tableCounts.insert(int(kind), n);
+    m_counts.insert(key, n);
     return n;
+}
+
+qint64 Store::tableRowCount(DirectoryKind kind)
+{
+    return cachedCount(kind, QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
 }
 
 qint64 Store::nonNullCount(DirectoryKind kind, const QString &column)
 {
-    const QString table = tableInfo(kind).table;
     if (!shadowColumns(kind).contains(column))
         return -1;
-    const QString key = table + u'.' + column;
-    auto it = m_nonNullCounts.constFind(key);
-    if (it != m_nonNullCounts.constEnd())
-        return it.value();
-    Statement *s = statement(
-        QStringLiteral("SELECT count(*) FROM %1 WHERE %2 IS NOT NULL").arg(table, column));
-    if (!s)
-        return -1;
-    Statement::Use use(*s);
-    if (s->step() != SQLITE_ROW)
-        return -1;
-    const qint64 n = s->columnInt64(0);
-    m_nonNullCounts.insert(key, n);
-    return n;
+    return cachedCount(kind, QStringLiteral("SELECT count(*) FROM %1 WHERE %2 IS NOT NULL")
+                                 .arg(tableInfo(kind).table, column));
 }
 
 bool Store::hasLeadingBlanks(DirectoryKind kind, const QString &field)
@@ -566,8 +560,8 @@ void Store::wrote(DirectoryKind kind)
 {
     m_leadingBlanks.clear();
     m_distinct.clear();
-    m_nonNullCounts.clear();
-    m_tableCounts.remove(int(kind));
+    const QString prefix = tableInfo(kind).table + u'\n';
+    m_counts.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
     ++m_generation;
 }
 

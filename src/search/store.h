@@ -121,14 +121,14 @@ private:
     bool ensureSchema(QString *error);
     void registerFunctions();
     void wrote(DirectoryKind kind);
+    qint64 cachedCount(DirectoryKind kind, const QString &sql);
 
     sqlite3 *m_db = nullptr;
     QString m_path;
     QHash<QString, Statement *> m_statements;
-    QHash<int, qint64> m_tableCounts;
     QHash<QString, bool> m_leadingBlanks;
     QHash<QString, QString> m_distinct;
-    QHash<QString, qint64> m_nonNullCounts;
+    QHash<QString, qint64> m_counts; // table + '\n' + count SQL -> count
     quint64 m_generation = 0;
 };
 
