@@ -425,61 +425,31 @@ bool RecordSource::fetchPage(int page) const
 }
 
 // Keyset conditions: the result is ordered by the order columns, NULL
-// first, then rowid; "after" a key is the lexicographic comparison written
-// out column by column (row values would compare NULL as unknown).
-bool RecordSource::fetchAfter(int page, const Row &anchor, QList<Row> *rows) const
+// first, then rowid; "after" (or "before") a key is the lexicographic
+// comparison written out column by column (row values would compare NULL as
+// unknown). Returns "" when the anchor cannot bound the page; the values the
+// condition uses are appended to *extra, numbered after the criteria.
+QString RecordSource::keysetCondition(const Row &anchor, bool after, QVariantList *extra) const
 {
     const QStringList &cols = m_query.orderColumns;
     QVariantList values = anchor.key;
     values << anchor.rowid;
     if (values.size() != cols.size())
-        return false;
+        return QString();
     const int base = int(m_criteria.size());
-    QVariantList extra;
     auto param = [&](const QVariant &v) {
-        extra << v;
-        return QStringLiteral("?%1").arg(base + extra.size());
+        *extra << v;
+        return QStringLiteral("?%1").arg(base + extra->size());
     };
     QStringList terms;
     QStringList equal;
     for (int i = 0; i < cols.size(); ++i) {
         const QVariant &v = values.at(i);
-        const QString greater = v.isNull() ? cols.at(i) + QStringLiteral(" IS NOT NULL")
-                                           : cols.at(i) + QStringLiteral(" > ") + param(v);
-        terms << (equal + QStringList{greater}).join(QStringLiteral(" AND "));
-        if (i + 1 < cols.size())
-            equal << (v.isNull() ? cols.at(i) + QStringLiteral(" IS NULL")
-                                 : cols.at(i) + QStringLiteral(" = ") + param(v));
-    }
-    QString where = QStringLiteral("(%1)").arg(terms.join(QStringLiteral(" OR ")));
-    // The leading bound is what lets the sort index seek.
-    if (!values.first().isNull() && cols.size() > 1)
-        where.prepend(QStringLiteral("%1 >= %2 AND ").arg(cols.first(), param(values.first())));
-    if (!m_criteria.isEmpty())
-        where.prepend(criteriaSql(-1) + QStringLiteral(" AND "));
-    const int limit = std::min(kPageSize, m_count - page * kPageSize);
-    *rows = readRows(where, extra, cols.join(QStringLiteral(", ")), false, limit, 0);
-    return rows->size() == limit;
-}
-
-bool RecordSource::fetchBefore(int page, const Row &anchor, QList<Row> *rows) const
-{
-    const QStringList &cols = m_query.orderColumns;
-    QVariantList values = anchor.key;
-    values << anchor.rowid;
-    if (values.size() != cols.size() || page < 0)
-        return false;
-    const int base = int(m_criteria.size());
-    QVariantList extra;
-    auto param = [&](const QVariant &v) {
-        extra << v;
-        return QStringLiteral("?%1").arg(base + extra.size());
-    };
-    QStringList terms;
-    QStringList equal;
-    for (int i = 0; i < cols.size(); ++i) {
-        const QVariant &v = values.at(i);
-        if (!v.isNull()) { // nothing sorts before NULL; rowid is never NULL
+        if (after) {
+            terms << (equal + QStringList{v.isNull() ? cols.at(i) + QStringLiteral(" IS NOT NULL")
+                                                     : cols.at(i) + QStringLiteral(" > ") + param(v)})
+                         .join(QStringLiteral(" AND "));
+        } else if (!v.isNull()) { // nothing sorts before NULL; rowid is never NULL
             const QString less = cols.at(i) == QLatin1String("rowid")
                 ? QStringLiteral("rowid < %1").arg(param(v))
                 : QStringLiteral("(%1 < %2 OR %1 IS NULL)").arg(cols.at(i), param(v));
@@ -490,17 +460,40 @@ bool RecordSource::fetchBefore(int page, const Row &anchor, QList<Row> *rows) co
                                  : cols.at(i) + QStringLiteral(" = ") + param(v));
     }
     if (terms.isEmpty())
-        return false;
+        return QString();
     QString where = QStringLiteral("(%1)").arg(terms.join(QStringLiteral(" OR ")));
-    // The leading bound lets the sort index seek; it leaves out rows whose
-    // first column is NULL, so a short read falls back to the offset.
-    if (cols.size() > 1)
+    // The leading bound is what lets the sort index seek; before a key it
+    // leaves out rows whose first column is NULL, so a short read falls back
+    // to the offset.
+    if (after && !values.first().isNull() && cols.size() > 1)
+        where.prepend(QStringLiteral("%1 >= %2 AND ").arg(cols.first(), param(values.first())));
+    if (!after && cols.size() > 1)
         where.prepend(values.first().isNull()
                           ? QStringLiteral("%1 IS NULL AND ").arg(cols.first())
                           : QStringLiteral("%1 <= %2 AND ").arg(cols.first(), param(values.first())));
     if (!m_criteria.isEmpty())
         where.prepend(criteriaSql(-1) + QStringLiteral(" AND "));
-    *rows = readRows(where, extra, cols.join(QStringLiteral(", ")), true, kPageSize, 0);
+    return where;
+}
+
+bool RecordSource::fetchAfter(int page, const Row &anchor, QList<Row> *rows) const
+{
+    QVariantList extra;
+    const QString where = keysetCondition(anchor, true, &extra);
+    if (where.isEmpty())
+        return false;
+    const int limit = std::min(kPageSize, m_count - page * kPageSize);
+    *rows = readRows(where, extra, m_query.orderColumns.join(QStringLiteral(", ")), false, limit, 0);
+    return rows->size() == limit;
+}
+
+bool RecordSource::fetchBefore(int page, const Row &anchor, QList<Row> *rows) const
+{
+    QVariantList extra;
+    const QString where = page < 0 ? QString() : keysetCondition(anchor, false, &extra);
+    if (where.isEmpty())
+        return false;
+    *rows = readRows(where, extra, m_query.orderColumns.join(QStringLiteral(", ")), true, kPageSize, 0);
     std::reverse(rows->begin(), rows->end());
     return rows->size() == kPageSize;
 }

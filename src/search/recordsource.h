@@ -118,6 +118,7 @@ private:
     void bindCriteria(Statement &s) const;
     bool fetchAfter(int page, const Row &anchor, QList<Row> *rows) const;
     bool fetchBefore(int page, const Row &anchor, QList<Row> *rows) const;
+    QString keysetCondition(const Row &anchor, bool after, QVariantList *extra) const;
     void setPosition(int row);
 
     DirectoryKind m_kind;
