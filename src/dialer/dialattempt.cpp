@@ -56,6 +56,16 @@ DialAttempt::Outcome DialAttempt::dial()
     const int portNumber = m_view.selectedPortIndex() + 1;
     const QString digits = dialDigits(dialNumber(m_view.commyText()), m_view.selectedExchangeIndex());
     const QByteArray command = dialCommand(digits);
+    // Ends the attempt unless abort() or a newer attempt already did.
+    auto conclude = [&](Outcome outcome) {
+        if (!self || m_attemptId != attemptId)
+            return Outcome::Aborted;
+        const bool aborted = m_ended;
+        if (!aborted)
+            finish();
+        m_running = false;
+        return aborted ? Outcome::Aborted : outcome;
+    };
     m_view.setCancelVisible(true);
 
     m_port.setPortName(m_settings ? portDevice(portNumber, *m_settings) : portDevice(portNumber));
@@ -67,13 +77,7 @@ DialAttempt::Outcome DialAttempt::dial()
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_port.clearError();
         m_view.showDialerMessage(QStringLiteral("COM:%1 не подключен. Выберите другой СОМ.").arg(portNumber));
-        if (!self || m_attemptId != attemptId)
-            return Outcome::Aborted;
-        const bool aborted = m_ended;
-        if (!aborted)
-            finish();
-        m_running = false;
-        return aborted ? Outcome::Aborted : Outcome::PortUnavailable;
+        return conclude(Outcome::PortUnavailable);
     }
     // A modem wants DTR; a pseudo-terminal refuses the modem-control
     // ioctls, which is harmless.
@@ -95,14 +99,7 @@ DialAttempt::Outcome DialAttempt::dial()
     if (!found)
         m_view.addCommyItem(entry);
 
-    const Outcome outcome = waitForReply();
-    if (!self || m_attemptId != attemptId)
-        return Outcome::Aborted;
-    const bool aborted = m_ended;
-    if (!aborted)
-        finish();
-    m_running = false;
-    return aborted ? Outcome::Aborted : outcome;
+    return conclude(waitForReply());
 }
 
 DialAttempt::Outcome DialAttempt::waitForReply()
