@@ -25,13 +25,9 @@ void RecordSource::setStore(Store *store)
 void RecordSource::setQuery(const SearchQuery &query)
 {
     m_query = query;
-    // The conditions are "column GLOB ?n" joined by AND, in parameter order.
     m_criteria.clear();
-    const QString where = query.where.mid(int(qstrlen(" WHERE ")));
-    const QStringList conditions = where.isEmpty() ? QStringList()
-                                                   : where.split(QStringLiteral(" AND "));
-    for (int i = 0; i < conditions.size() && i < query.parameters.size(); ++i)
-        m_criteria.append({conditions.at(i).section(u' ', 0, 0), query.parameters.at(i), QString()});
+    for (int i = 0; i < query.parameters.size() && i < query.columns.size(); ++i)
+        m_criteria.append({query.columns.at(i), query.parameters.at(i), QString()});
     m_driver = staticDriver();
 }
 

@@ -72,6 +72,7 @@ SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, in
             q.parameters << globLiteral(foldText(v)) + QStringLiteral("*");
         }
         conditions << QStringLiteral("%1 GLOB ?%2").arg(shadow).arg(q.parameters.size());
+        q.columns << shadow;
         if (v.contains(u'\''))
             q.malformed = true;
     };

@@ -24,6 +24,7 @@ struct SearchQuery {
     QString text;             // e.g. "Select * From NASELEN WHERE N_tel like '23*' ORDER BY N_tel"
     QString where;            // "" or " WHERE k_n_tel GLOB ?1 AND ..."
     QStringList parameters;   // bound to ?1, ?2, ... in order
+    QStringList columns;      // the shadow column each parameter is matched against
     QStringList orderColumns; // shadow columns, rowid last
     // The text would not parse in the directory dialect (an apostrophe in a
     // value closes the quoted value early). Such a query is never run.
