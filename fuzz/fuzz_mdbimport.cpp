@@ -1,7 +1,7 @@
 // The Access importer on damaged files: the input is written as an .mdb in
 // a temporary folder and imported into a kadu.db beside it.
-#include "app/mdbimport.h"
-#include "search/store.h"
+#include "core/import/mdbimport.h"
+#include "core/store/store.h"
 
 #include <QDir>
 #include <QFile>

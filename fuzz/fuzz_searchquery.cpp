@@ -3,10 +3,10 @@
 // tab, one byte of flags, then the five fields separated by 0xFF bytes
 // (never part of UTF-8), as UTF-8 or, with flag 1, as UTF-16 so that lone
 // surrogates come through too.
-#include "search/recordsource.h"
-#include "search/searchquery.h"
-#include "search/store.h"
-#include "search/textfold.h"
+#include "core/search/recordsource.h"
+#include "core/search/searchquery.h"
+#include "core/store/store.h"
+#include "core/store/textfold.h"
 
 #include <QDir>
 #include <QFile>

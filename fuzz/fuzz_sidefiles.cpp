@@ -1,6 +1,6 @@
 // The two side files as a user may leave them: any bytes, any encoding,
 // any line endings. Both readers take the same input.
-#include "app/sidefiles.h"
+#include "core/app/sidefiles.h"
 
 #include <cmath>
 #include <cstdint>
@@ -22,19 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
 
     WGridCol table = WGridCol::withDefaults();
-    const int taken = table.readContent(content);
-    if (taken < 0 || taken > WGridCol::kFileColumnCells)
+    const int taken = readWidthContent(table, content);
+    if (taken < 0 || taken > kWidthFileCells)
         std::abort();
-    for (const WGridCol::CellRef &ref : WGridCol::fileOrder()) {
+    for (const WGridCol::CellRef &ref : widthFileOrder()) {
         const float w = table.cell(ref.grid, ref.cell);
-        if (!std::isfinite(w) || !(w > 0.0f) || w > WGridCol::kMaxStoredWidth)
+        if (!std::isfinite(w) || !(w > 0.0f) || w > kMaxStoredWidth)
             std::abort();
     }
     // What is written back reads back as the same whole widths.
-    const QByteArray written = table.fileContent();
+    const QByteArray written = widthFileContent(table);
     WGridCol again;
-    again.readContent(written);
-    for (const WGridCol::CellRef &ref : WGridCol::fileOrder())
+    readWidthContent(again, written);
+    for (const WGridCol::CellRef &ref : widthFileOrder())
         if (again.cell(ref.grid, ref.cell) != std::floor(table.cell(ref.grid, ref.cell))
             && std::floor(table.cell(ref.grid, ref.cell)) >= 1.0f)
             std::abort();

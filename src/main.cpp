@@ -1,5 +1,5 @@
-#include "app/appcontroller.h"
-#include "app/datafolder.h"
+#include "core/app/datafolder.h"
+#include "gui/app/appcontroller.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // korvana-demodata: writes a directory file of a fictional town for demos
 // and benchmarks. The same arguments always give the same file.
 
-#include "search/demotown.h"
+#include "demotown/demotown.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

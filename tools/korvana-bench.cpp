@@ -43,12 +43,12 @@
 // does, with the peak resident memory (ru_maxrss) and the time to jump to
 // the last row of a freshly refreshed result.
 
-#include "search/demotown.h"
-#include "search/directorymodel.h"
-#include "search/recordsource.h"
-#include "search/searchquery.h"
-#include "search/store.h"
-#include "search/textfold.h"
+#include "core/search/directorymodel.h"
+#include "core/search/recordsource.h"
+#include "core/search/searchquery.h"
+#include "core/store/store.h"
+#include "core/store/textfold.h"
+#include "demotown/demotown.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

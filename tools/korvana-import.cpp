@@ -1,7 +1,7 @@
 // korvana-import: copies the directory tables of an Access file (kadu.mdb)
 // into a new directory database (kadu.db).
 
-#include "app/mdbimport.h"
+#include "core/import/mdbimport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

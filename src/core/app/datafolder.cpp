@@ -1,0 +1,92 @@
+#include "core/app/datafolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#ifndef KORVANA_VERSION
+#define KORVANA_VERSION "unknown"
+#endif
+
+namespace korvana {
+
+namespace {
+const QString kDataFolderOption = QStringLiteral("--data-folder");
+}
+
+StartOptions parseStartOptions(const QStringList &arguments)
+{
+    StartOptions options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.action = StartOptions::Action::Help;
+        } else if (arg == QLatin1String("--version")) {
+            if (options.action == StartOptions::Action::Run)
+                options.action = StartOptions::Action::Version;
+        } else if (arg == kDataFolderOption) {
+            options.enterDataFolder = true;
+            options.dataFolder.clear();
+            // The program takes no other plain arguments, and Qt's own
+            // values follow Qt's own options, so a plain word right after
+            // the option can only be the folder the user meant.
+            if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(u'-'))
+                options.dataFolder = arguments.at(++i);
+        } else if (arg.startsWith(kDataFolderOption + u'=')) {
+            options.enterDataFolder = true;
+            options.dataFolder = arg.mid(kDataFolderOption.size() + 1);
+        }
+    }
+    return options;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: korvana [--data-folder[=DIR]]\n"
+        "\n"
+        "Telephone directory of the town with dialing through a modem.\n"
+        "The directory kadu.db and the files kadumy.txt and WGridCol.txt are\n"
+        "kept in the current directory.\n"
+        "\n"
+        "  --data-folder[=DIR]  work in DIR instead, creating it when missing;\n"
+        "                       without DIR: $XDG_DATA_HOME/korvana\n"
+        "                       (~/.local/share/korvana)\n"
+        "  -h, --help           show this text\n"
+        "  --version            show the version\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("korvana " KORVANA_VERSION "\n");
+}
+
+QString defaultDataFolder()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        return {};
+    return QDir(base).filePath(QStringLiteral("korvana"));
+}
+
+bool enterDataFolder(const QString &folder, QString *error)
+{
+    const auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (folder.isEmpty())
+        return fail(QStringLiteral("no data folder: the system names no data location"));
+    const QString absolute = QDir::current().absoluteFilePath(folder);
+    const QFileInfo info(absolute);
+    if (info.exists() && !info.isDir())
+        return fail(QStringLiteral("%1 is not a folder").arg(absolute));
+    if (!QDir().mkpath(absolute))
+        return fail(QStringLiteral("cannot create the data folder %1").arg(absolute));
+    if (!QDir::setCurrent(absolute))
+        return fail(QStringLiteral("cannot enter the data folder %1").arg(absolute));
+    return true;
+}
+
+} // namespace korvana

@@ -1,0 +1,568 @@
+#include "core/store/store.h"
+
+#include "core/store/textfold.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <string_view>
+
+namespace korvana {
+
+namespace {
+
+constexpr int kFoldVersion = 1;
+
+const DirectoryKind kAllKinds[] = {DirectoryKind::Residents, DirectoryKind::Enterprises,
+                                   DirectoryKind::Personal};
+
+QString fromUtf8(const unsigned char *text, int bytes)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
+}
+
+void kfoldFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const unsigned char *text = sqlite3_value_text(argv[0]);
+    const int bytes = sqlite3_value_bytes(argv[0]);
+    const QByteArray folded = foldText(fromUtf8(text, bytes)).toUtf8();
+    sqlite3_result_text(ctx, folded.constData(), int(folded.size()), SQLITE_TRANSIENT);
+}
+
+// The text of a value up to its first NUL, as GLOB reads it.
+bool textOf(sqlite3_value *v, const char **text, size_t *bytes)
+{
+    if (sqlite3_value_type(v) == SQLITE_NULL)
+        return false;
+    *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    *bytes = *text ? strnlen(*text, size_t(sqlite3_value_bytes(v))) : 0;
+    return *text != nullptr;
+}
+
+// kcontains(value, part): value GLOB '*' || part || '*' for a part without
+// wildcards. A scan for a pattern that starts with "*" tests every row, and
+// a byte search costs less than GLOB's character-by-character match.
+void kcontainsFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    const char *value, *part;
+    size_t valueBytes, partBytes;
+    if (!textOf(argv[0], &value, &valueBytes) || !textOf(argv[1], &part, &partBytes))
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int(ctx, std::string_view(value, valueBytes).find(std::string_view(part, partBytes))
+                                 != std::string_view::npos);
+}
+
+// kafterfirst(value, part): value GLOB '?' || part || '*' for a part without
+// wildcards; the first character is stepped over as GLOB reads UTF-8.
+void kafterfirstFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    const char *value, *part;
+    size_t valueBytes, partBytes;
+    if (!textOf(argv[0], &value, &valueBytes) || !textOf(argv[1], &part, &partBytes))
+        return sqlite3_result_null(ctx);
+    if (valueBytes == 0)
+        return sqlite3_result_int(ctx, 0);
+    size_t i = 1;
+    if (static_cast<unsigned char>(value[0]) >= 0xc0) {
+        while (i < valueBytes && (static_cast<unsigned char>(value[i]) & 0xc0) == 0x80)
+            ++i;
+    }
+    sqlite3_result_int(ctx, valueBytes - i >= partBytes && memcmp(value + i, part, partBytes) == 0);
+}
+
+bool hasTrimmedShadow(const QString &field)
+{
+    return field.compare(QLatin1String("Dom"), Qt::CaseInsensitive) == 0
+        || field.compare(QLatin1String("Kvart"), Qt::CaseInsensitive) == 0;
+}
+
+QString trimmedShadow(const QString &field) { return QStringLiteral("kt_") + field.toLower(); }
+
+// Every shadow column of a table with the SQL expression that fills it from `arg(field)`.
+QList<QPair<QString, QString>> shadowExpressions(DirectoryKind kind,
+                                                 const std::function<QString(int)> &arg)
+{
+    QList<QPair<QString, QString>> out;
+    const QStringList &fields = tableInfo(kind).fields;
+    for (int i = 0; i < fields.size(); ++i) {
+        out.append({Store::shadowColumn(fields[i]), QStringLiteral("kfold(%1)").arg(arg(i))});
+        if (hasTrimmedShadow(fields[i]))
+            out.append({trimmedShadow(fields[i]), QStringLiteral("kfold(trim(%1))").arg(arg(i))});
+    }
+    return out;
+}
+
+// The INSERT text of a table; built once, as bulk loads call insertRow per row.
+const QString &insertSql(DirectoryKind kind)
+{
+    static const auto texts = [] {
+        QHash<int, QString> out;
+        for (DirectoryKind k : kAllKinds) {
+            const TableInfo &t = tableInfo(k);
+            QStringList cols = t.fields;
+            QStringList params;
+            for (int i = 0; i < t.fields.size(); ++i)
+                params << QStringLiteral("?%1").arg(i + 1);
+            for (const auto &[column, expr] :
+                 shadowExpressions(k, [](int i) { return QStringLiteral("?%1").arg(i + 1); })) {
+                cols << column;
+                params << expr;
+            }
+            out.insert(int(k), QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(t.table, cols.join(QStringLiteral(", ")),
+                                        params.join(QStringLiteral(", "))));
+        }
+        return out;
+    }();
+    return *texts.find(int(kind));
+}
+
+} // namespace
+
+// ---- Statement ------------------------------------------------------------
+
+Statement::Statement(sqlite3 *db, const QString &sql) : m_sql(sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
+                           &m_stmt, nullptr)
+        != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+void Statement::bind(int index, const QVariant &value)
+{
+    if (value.isNull())
+        sqlite3_bind_null(m_stmt, index);
+    else
+        bindText(index, value.toString());
+}
+
+void Statement::bindText(int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void Statement::bindInt64(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+
+int Statement::step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE; }
+
+QVariant Statement::column(int index) const
+{
+    if (sqlite3_column_type(m_stmt, index) == SQLITE_NULL)
+        return QVariant();
+    const unsigned char *text = sqlite3_column_text(m_stmt, index);
+    return fromUtf8(text, sqlite3_column_bytes(m_stmt, index));
+}
+
+qint64 Statement::columnInt64(int index) const { return sqlite3_column_int64(m_stmt, index); }
+
+int Statement::columnCount() const { return m_stmt ? sqlite3_column_count(m_stmt) : 0; }
+
+void Statement::reset()
+{
+    if (m_stmt) {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+}
+
+// ---- Store ----------------------------------------------------------------
+
+Store::~Store()
+{
+    qDeleteAll(m_statements);
+    m_statements.clear();
+    sqlite3_close(m_db);
+}
+
+QString Store::shadowColumn(const QString &field) { return QStringLiteral("k_") + field.toLower(); }
+
+QStringList Store::shadowColumns(DirectoryKind kind)
+{
+    QStringList out;
+    for (const auto &[column, expr] : shadowExpressions(kind, [](int) { return QString(); }))
+        out << column;
+    return out;
+}
+
+void Store::registerFunctions()
+{
+    sqlite3_create_function_v2(m_db, "kfold", 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               kfoldFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_db, "kcontains", 2,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               kcontainsFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_db, "kafterfirst", 2,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               kafterfirstFunction, nullptr, nullptr, nullptr);
+}
+
+std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QString *error)
+{
+    auto fail = [&](OpenStatus s, const QString &why) -> std::unique_ptr<Store> {
+        if (status)
+            *status = s;
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return fail(OpenStatus::Missing, QStringLiteral("file not found"));
+
+    std::unique_ptr<Store> store(new Store);
+    store->m_path = path;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
+                        SQLITE_OPEN_READWRITE, nullptr)
+        != SQLITE_OK)
+        return fail(OpenStatus::Failed, QString::fromUtf8(sqlite3_errmsg(store->m_db)));
+    sqlite3_extended_result_codes(store->m_db, 1);
+    sqlite3_busy_timeout(store->m_db, 2000);
+    store->registerFunctions();
+
+    // Reading the schema is the first thing that touches the file's content.
+    QString why;
+    if (!store->exec(QStringLiteral("SELECT count(*) FROM sqlite_master"), &why)) {
+        const int code = sqlite3_errcode(store->m_db) & 0xff;
+        return fail(code == SQLITE_NOTADB ? OpenStatus::NotADatabase : OpenStatus::Failed, why);
+    }
+    if (!store->ensureSchema(&why))
+        return fail(OpenStatus::Failed, why);
+    if (status)
+        *status = OpenStatus::Ok;
+    return store;
+}
+
+std::unique_ptr<Store> Store::create(const QString &path, QString *error)
+{
+    std::unique_ptr<Store> store(new Store);
+    store->m_path = path;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+        != SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(store->m_db));
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(store->m_db, 1);
+    store->registerFunctions();
+    QString why;
+    if (!store->ensureSchema(&why)) {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
+    return store;
+}
+
+bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
+
+QString Store::lastError() const { return QString::fromUtf8(sqlite3_errmsg(m_db)); }
+
+Statement *Store::statement(const QString &sql)
+{
+    auto it = m_statements.constFind(sql);
+    if (it != m_statements.constEnd())
+        return it.value();
+    auto *s = new Statement(m_db, sql);
+    if (!s->isValid()) {
+        delete s;
+        return nullptr;
+    }
+    m_statements.insert(sql, s);
+    return s;
+}
+
+bool Store::exec(const QString &sql, QString *error)
+{
+    char *message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK && error)
+        *error = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+    sqlite3_free(message);
+    return rc == SQLITE_OK;
+}
+
+bool Store::ensureSchema(QString *error)
+{
+    // Columns each table has now, lower-cased (SQLite names are case-insensitive).
+    auto columnsOf = [this](const QString &table) {
+        QSet<QString> cols;
+        Statement info(m_db, QStringLiteral("PRAGMA table_info(\"%1\")").arg(table));
+        while (info.step() == SQLITE_ROW)
+            cols.insert(info.column(1).toString().toLower());
+        return cols;
+    };
+    int userVersion = 0;
+    {
+        Statement v(m_db, QStringLiteral("PRAGMA user_version"));
+        if (v.step() == SQLITE_ROW)
+            userVersion = int(v.columnInt64(0));
+    }
+
+    QStringList ddl;
+    QList<DirectoryKind> refill;
+    for (DirectoryKind kind : kAllKinds) {
+        const TableInfo &t = tableInfo(kind);
+        const QSet<QString> have = columnsOf(t.table);
+        const QStringList shadows = shadowColumns(kind);
+        if (have.isEmpty()) {
+            QStringList cols;
+            for (const QString &f : t.fields)
+                cols << f + QStringLiteral(" TEXT");
+            for (const QString &s : shadows)
+                cols << s + QStringLiteral(" TEXT");
+            ddl << QStringLiteral("CREATE TABLE %1 (%2)").arg(t.table, cols.join(QStringLiteral(", ")));
+            continue;
+        }
+        bool added = false;
+        for (const QString &c : t.fields + shadows) {
+            if (!have.contains(c.toLower())) {
+                ddl << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(t.table, c);
+                added = true;
+            }
+        }
+        // The personal directory is small and may have been edited by other
+        // tools, so its shadows are refreshed at every open.
+        if (added || userVersion != kFoldVersion || kind == DirectoryKind::Personal)
+            refill << kind;
+    }
+
+    const bool needsWrite = !ddl.isEmpty() || userVersion != kFoldVersion;
+    if (isReadOnly()) {
+        if (needsWrite) {
+            if (error)
+                *error = QStringLiteral("the file is read-only and lacks the search columns");
+            return false;
+        }
+        return true;
+    }
+    // A file that is complete but cannot be written where it lies (a
+    // read-only folder, say) is searched as it is: only the refresh of the
+    // personal shadows is lost.
+    const auto failed = [&] {
+        const bool readOnly = (sqlite3_errcode(m_db) & 0xff) == SQLITE_READONLY;
+        rollback();
+        return !needsWrite && readOnly;
+    };
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return failed();
+    for (const QString &stmt : ddl) {
+        if (!exec(stmt, error))
+            return failed();
+    }
+    for (DirectoryKind kind : refill) {
+        const TableInfo &t = tableInfo(kind);
+        QStringList sets;
+        for (const auto &[column, expr] :
+             shadowExpressions(kind, [&](int i) { return t.fields[i]; }))
+            sets << column + QStringLiteral(" = ") + expr;
+        if (!exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(QStringLiteral(", "))),
+                  error))
+            return failed();
+    }
+    if (!createIndexes(error)
+        || !exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
+        return failed();
+    if (commit())
+        return true;
+    if (error)
+        *error = lastError();
+    return failed();
+}
+
+bool Store::createIndexes(QString *error)
+{
+    for (DirectoryKind kind : kAllKinds) {
+        const QString t = tableInfo(kind).table;
+        const QString name = kind == DirectoryKind::Enterprises
+            ? QStringLiteral("k_predpr, k_prim")
+            : QStringLiteral("k_family");
+        const QStringList indexes = {
+            QStringLiteral("tel ON %1 (k_n_tel)"),
+            QStringLiteral("name ON %1 (") + name + QStringLiteral(")"),
+            QStringLiteral("street ON %1 (k_street, k_dom, k_dom1, k_kvart, k_kvart1)"),
+            QStringLiteral("dom ON %1 (k_dom, k_dom1, k_kvart, k_kvart1)"),
+            QStringLiteral("kvart ON %1 (k_kvart, k_kvart1)"),
+            QStringLiteral("tdom ON %1 (kt_dom)"),
+            QStringLiteral("tkvart ON %1 (kt_kvart)"),
+        };
+        for (const QString &ix : indexes) {
+            const QString sql = QStringLiteral("CREATE INDEX IF NOT EXISTS ix_%1_").arg(t.toLower())
+                + ix.arg(t);
+            if (!exec(sql, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool Store::insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid)
+{
+    const TableInfo &t = tableInfo(kind);
+    Statement *s = statement(insertSql(kind));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    for (int i = 0; i < t.fields.size(); ++i)
+        s->bind(i + 1, i < values.size() ? values.at(i) : QVariant());
+    if (s->step() != SQLITE_DONE)
+        return false;
+    if (rowid)
+        *rowid = sqlite3_last_insert_rowid(m_db);
+    wrote(kind);
+    return true;
+}
+
+bool Store::updateField(DirectoryKind kind, qint64 rowid, const QString &field, const QVariant &value)
+{
+    const TableInfo &t = tableInfo(kind);
+    const auto it = std::find_if(t.fields.cbegin(), t.fields.cend(), [&](const QString &f) {
+        return f.compare(field, Qt::CaseInsensitive) == 0;
+    });
+    if (it == t.fields.cend())
+        return false;
+    QString sets = QStringLiteral("%1 = ?1, %2 = kfold(?1)").arg(*it, shadowColumn(*it));
+    if (hasTrimmedShadow(*it))
+        sets += QStringLiteral(", %1 = kfold(trim(?1))").arg(trimmedShadow(*it));
+    Statement *s = statement(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?2").arg(t.table, sets));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    s->bind(1, value);
+    s->bindInt64(2, rowid);
+    if (s->step() != SQLITE_DONE || sqlite3_changes(m_db) != 1)
+        return false;
+    wrote(kind);
+    return true;
+}
+
+bool Store::deleteRow(DirectoryKind kind, qint64 rowid)
+{
+    Statement *s = statement(
+        QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(tableInfo(kind).table));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    s->bindInt64(1, rowid);
+    if (s->step() != SQLITE_DONE || sqlite3_changes(m_db) != 1)
+        return false;
+    wrote(kind);
+    return true;
+}
+
+// Counts of a whole table, kept until that table is next written.
+qint64 Store::cachedCount(DirectoryKind kind, const QString &sql)
+{
+    const QString key = tableInfo(kind).table + u'\n' + sql;
+    auto it = m_counts.constFind(key);
+    if (it != m_counts.constEnd())
+        return it.value();
+    Statement *s = statement(sql);
+    if (!s)
+        return -1;
+    Statement::Use use(*s);
+    if (s->step() != SQLITE_ROW)
+        return -1;
+    const qint64 n = s->columnInt64(0);
+    m_counts.insert(key, n);
+    return n;
+}
+
+qint64 Store::tableRowCount(DirectoryKind kind)
+{
+    return cachedCount(kind, QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
+}
+
+qint64 Store::nonNullCount(DirectoryKind kind, const QString &column)
+{
+    if (!shadowColumns(kind).contains(column))
+        return -1;
+    return cachedCount(kind, QStringLiteral("SELECT count(*) FROM %1 WHERE %2 IS NOT NULL")
+                                 .arg(tableInfo(kind).table, column));
+}
+
+bool Store::hasLeadingBlanks(DirectoryKind kind, const QString &field)
+{
+    const QString table = tableInfo(kind).table;
+    const QString key = table + u'.' + field.toLower();
+    auto it = m_leadingBlanks.constFind(key);
+    if (it != m_leadingBlanks.constEnd())
+        return it.value();
+    // One seek in the field's sort index: the blank sorts before every
+    // other character that a value can start with.
+    Statement *s = statement(QStringLiteral("SELECT 1 FROM %1 WHERE %2 >= ' ' AND %2 < '!' LIMIT 1")
+                                 .arg(table, shadowColumn(field)));
+    if (!s)
+        return true;
+    Statement::Use use(*s);
+    const int rc = s->step();
+    const bool blanks = rc != SQLITE_DONE; // a row, or an error: assume the worst
+    m_leadingBlanks.insert(key, blanks);
+    return blanks;
+}
+
+QString Store::distinctValues(DirectoryKind kind, const QString &column)
+{
+    const QString table = tableInfo(kind).table;
+    if (!shadowColumns(kind).contains(column))
+        return QString();
+    const QString key = table + u'.' + column;
+    auto it = m_distinct.constFind(key);
+    if (it != m_distinct.constEnd())
+        return it.value();
+    // One seek in the column's index per distinct value, so a column with
+    // many values costs at most kMaxDistinct seeks, once.
+    Statement *next = statement(
+        QStringLiteral("SELECT %2 FROM %1 WHERE %2 > ?1 ORDER BY %2 LIMIT 1").arg(table, column));
+    Statement *first = statement(
+        QStringLiteral("SELECT %2 FROM %1 WHERE %2 IS NOT NULL ORDER BY %2 LIMIT 1").arg(table, column));
+    QJsonArray values;
+    if (next && first) {
+        Statement::Use use(*first);
+        int rc = first->step();
+        QString value = rc == SQLITE_ROW ? first->column(0).toString() : QString();
+        while (rc == SQLITE_ROW && values.size() <= kMaxDistinct) {
+            values.append(value);
+            Statement::Use step(*next);
+            next->bindText(1, value);
+            rc = next->step();
+            if (rc == SQLITE_ROW)
+                value = next->column(0).toString();
+        }
+        if (rc != SQLITE_DONE)
+            values = QJsonArray(); // too many values, or an error: not worth a list
+    }
+    const QString json = values.isEmpty()
+        ? QString()
+        : QString::fromUtf8(QJsonDocument(values).toJson(QJsonDocument::Compact));
+    m_distinct.insert(key, json);
+    return json;
+}
+
+void Store::wrote(DirectoryKind kind)
+{
+    m_leadingBlanks.clear();
+    m_distinct.clear();
+    const QString prefix = tableInfo(kind).table + u'\n';
+    m_counts.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
+    ++m_generation;
+}
+
+} // namespace korvana

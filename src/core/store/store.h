@@ -1,0 +1,135 @@
+#pragma once
+
+#include "core/store/directorykind.h"
+
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace korvana {
+
+// One prepared statement. Values are bound, never spliced into SQL text.
+// A statement is reset when its Use ends, so no read transaction outlives
+// the caller (a stepped, unreset statement would block writes to Note).
+class Statement {
+public:
+    Statement(sqlite3 *db, const QString &sql);
+    ~Statement();
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool isValid() const { return m_stmt != nullptr; }
+    QString sql() const { return m_sql; }
+
+    void bind(int index, const QVariant &value); // 1-based; null QVariant binds NULL
+    void bindText(int index, const QString &text);
+    void bindInt64(int index, qint64 value);
+    // SQLITE_ROW, SQLITE_DONE or an error code
+    int step();
+    QVariant column(int index) const; // NULL gives a null QVariant, text a QString
+    qint64 columnInt64(int index) const;
+    int columnCount() const;
+    void reset();
+
+    // Resets the statement when it leaves scope.
+    class Use {
+    public:
+        explicit Use(Statement &s) : m_s(s) {}
+        ~Use() { m_s.reset(); }
+        Statement *operator->() { return &m_s; }
+        Statement &operator*() { return m_s; }
+
+    private:
+        Statement &m_s;
+    };
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+    QString m_sql;
+};
+
+// The directory database: one SQLite file with the tables NASELEN, PREDPR
+// and Note, every field text. Beside each searched field the store keeps a
+// folded shadow column ("k_" + field, lower case, ё as е) under an index,
+// so that case-insensitive prefix searches are index ranges; the house and
+// flat criteria use the folded trimmed values "kt_dom" and "kt_kvart".
+class Store {
+public:
+    enum class OpenStatus { Ok, Missing, NotADatabase, Failed };
+
+    ~Store();
+
+    // Opens an existing file (never creates one). A file made with only the
+    // plain tables gets the shadow columns and indexes added on first open.
+    static std::unique_ptr<Store> open(const QString &path, OpenStatus *status = nullptr,
+                                       QString *error = nullptr);
+    // Creates a new, empty directory file (for the generator and importer).
+    static std::unique_ptr<Store> create(const QString &path, QString *error = nullptr);
+
+    QString path() const { return m_path; }
+    sqlite3 *handle() const { return m_db; }
+    bool isReadOnly() const;
+
+    // Statements are prepared once and kept for reuse across keystrokes.
+    Statement *statement(const QString &sql);
+    bool exec(const QString &sql, QString *error = nullptr);
+    QString lastError() const;
+
+    bool begin() { return exec(QStringLiteral("BEGIN")); }
+    bool commit() { return exec(QStringLiteral("COMMIT")); }
+    void rollback() { exec(QStringLiteral("ROLLBACK")); }
+
+    // Appends one row; values in the order of tableInfo(kind).fields, a null
+    // QVariant storing NULL. Shadow columns are filled in the same statement.
+    bool insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid = nullptr);
+    // Changes one field of one row (Note only in practice), keeping the shadows in step.
+    bool updateField(DirectoryKind kind, qint64 rowid, const QString &field, const QVariant &value);
+    bool deleteRow(DirectoryKind kind, qint64 rowid);
+
+    // Creates the search indexes (the generator and importer call this after
+    // their bulk inserts; open() makes sure they exist).
+    bool createIndexes(QString *error = nullptr);
+
+    // Row count of a whole table, kept until the table is next written.
+    qint64 tableRowCount(DirectoryKind kind);
+    // Rows whose column (a shadow column) is not NULL, kept like tableRowCount.
+    qint64 nonNullCount(DirectoryKind kind, const QString &column);
+    // Whether any value of a field ("Dom", "Kvart") starts with a blank.
+    // Without such values the prefix of the trimmed value is the prefix of
+    // the value, and the field's sort index can serve the criterion too.
+    bool hasLeadingBlanks(DirectoryKind kind, const QString &field);
+    // The distinct values of an indexed folded column ("k_street") as a JSON
+    // array of strings, when there are at most kMaxDistinct of them; an empty
+    // string when there are more. A pattern that starts with a wildcard can
+    // then be matched against these few values and the rows found by index
+    // seeks on the values that match. Kept until the table is next written.
+    QString distinctValues(DirectoryKind kind, const QString &column);
+    static constexpr int kMaxDistinct = 1000;
+    // Bumped by every write; lets readers drop cached pages.
+    quint64 generation() const { return m_generation; }
+
+    static QString shadowColumn(const QString &field); // "k_" + lower-case field
+    static QStringList shadowColumns(DirectoryKind kind);
+
+private:
+    Store() = default;
+    bool ensureSchema(QString *error);
+    void registerFunctions();
+    void wrote(DirectoryKind kind);
+    qint64 cachedCount(DirectoryKind kind, const QString &sql);
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    QHash<QString, Statement *> m_statements;
+    QHash<QString, bool> m_leadingBlanks;
+    QHash<QString, QString> m_distinct;
+    QHash<QString, qint64> m_counts; // table + '\n' + count SQL -> count
+    quint64 m_generation = 0;
+};
+
+} // namespace korvana

@@ -1,0 +1,351 @@
+#include "gui/window/mainwindow.h"
+
+#include "core/window/titlescroll.h"
+#include "core/window/twips.h"
+#include "gui/window/artwork.h"
+#include "gui/window/controls.h"
+#include "gui/window/datacontrol.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace korvana {
+
+namespace {
+
+const char kTwipsProperty[] = "korvanaTwips";
+
+// The town in the search panel's caption.
+const QString kTownName = QStringLiteral("Краснозорск");
+
+// The design typeface is narrower than the sans-serif used here; a caption
+// that would not fit its label is drawn condensed rather than cut off.
+void condenseToFit(QLabel *label)
+{
+    const int room = label->contentsRect().width() - label->margin() * 2;
+    if (label->text().isEmpty() || room <= 0)
+        return;
+    QFont font = label->font();
+    for (int stretch = 100; stretch >= 75; stretch -= 5) {
+        font.setStretch(stretch);
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room)
+            break;
+    }
+    if (font.stretch() != 100)
+        label->setFont(font);
+}
+
+QString arrayName(const char *name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+int indexOf(DirectoryKind kind)
+{
+    return static_cast<int>(kind) - 1;
+}
+
+QString gridName(DirectoryKind kind)
+{
+    return QStringLiteral("DBGrid%1").arg(static_cast<int>(kind));
+}
+
+// The design typeface is not on Linux; DejaVu Sans is, and any sans-serif
+// will do where it is missing.
+QFont designFont(qreal points, bool bold = false)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+MainWindow::MainWindow(qreal logicalDpi, QWidget *parent)
+    : QWidget(parent)
+{
+    if (logicalDpi > 0) {
+        m_dpi = logicalDpi;
+    } else if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        m_dpi = screen->logicalDotsPerInchY();
+    }
+    build();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setTwipsGeometry(QWidget *control, const QRectF &twips)
+{
+    const QRect pixels = twipsToPixels(twips, m_dpi);
+    control->setGeometry(pixels);
+    control->setProperty(kTwipsProperty, twips);
+}
+
+QRectF MainWindow::twipsGeometry(const QWidget *control) const
+{
+    const QRectF kept = control->property(kTwipsProperty).toRectF();
+    if (!kept.isNull() && twipsToPixels(kept, m_dpi) == control->geometry())
+        return kept;
+    return pixelsToTwips(control->geometry(), m_dpi);
+}
+
+void MainWindow::build()
+{
+    setObjectName(QStringLiteral("frmDataEnv"));
+    setFont(designFont(8.25));
+    setWindowIcon(artwork::applicationIcon());
+    setWindowTitle(advertisingCaption());
+    const QSizeF client = designClientTwips();
+    resize(twipsToPixels(client.width(), m_dpi), twipsToPixels(client.height(), m_dpi));
+
+    const auto place = [this](QWidget *w, double left, double top, double width, double height) {
+        setTwipsGeometry(w, QRectF(left, top, width, height));
+    };
+    const auto label = [&](QWidget *parent, const QString &name, const QString &text, double l, double t,
+                           double w, double h) {
+        auto *lbl = new QLabel(text, parent);
+        lbl->setObjectName(name);
+        lbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // Opaque, as the labels of the design are: two captions on one spot
+        // then show as one.
+        lbl->setAutoFillBackground(true);
+        place(lbl, l, t, w, h);
+        condenseToFit(lbl);
+        return lbl;
+    };
+    const auto frame = [&](const QString &name, const QString &title, double l, double t, double w, double h) {
+        // Opaque, so that what lies behind a frame does not show through.
+        auto *box = new Frame(title, this);
+        box->setObjectName(name);
+        place(box, l, t, w, h);
+        return box;
+    };
+    const auto lineEdit = [&](QWidget *parent, const QString &name, double l, double t, double w, double h) {
+        auto *edit = new QLineEdit(parent);
+        edit->setObjectName(name);
+        place(edit, l, t, w, h);
+        return edit;
+    };
+
+    // The clear button comes first so that it heads the focus chain.
+    auto *command1 = new QPushButton(this);
+    command1->setObjectName(QStringLiteral("Command1"));
+    command1->setIcon(artwork::clearIcon());
+    command1->setIconSize(QSize(32, 32));
+    command1->setToolTip(QStringLiteral("Очистить условие"));
+    command1->setEnabled(false);
+    place(command1, 240, 600, 615, 615);
+
+    // Search panel. The fields belong to the window and lie over the frame.
+    QGroupBox *frame1 = frame(QStringLiteral("Frame1"),
+                              QStringLiteral("Поиск в справочнике г. ") + kTownName, 0, 0, 5175, 1455);
+    label(frame1, QStringLiteral("Label1"), QStringLiteral("Номер"), 1080, 600, 615, 255);
+    label(frame1, arrayName("Label2", 0), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
+    label(frame1, arrayName("Label2", 1), QStringLiteral("Предприятие"), 1800, 600, 1095, 255)->hide();
+    label(frame1, arrayName("Label2", 2), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
+    label(frame1, QStringLiteral("Label3"), QStringLiteral("Улица"), 3000, 600, 615, 255);
+    label(frame1, QStringLiteral("Label4"), QStringLiteral("Дом"), 3960, 600, 495, 255);
+    label(frame1, QStringLiteral("Label5"), QStringLiteral("Кв"), 4680, 600, 375, 255);
+
+    QLineEdit *tent = lineEdit(this, QStringLiteral("Tent"), 1080, 960, 615, 285);
+    tent->setToolTip(QStringLiteral("Для записи образца используются цифры и  символы шаблона ( *, ?).   * — соответствует цепочке цифр, ? — одной цифре"));
+    QLineEdit *tefio = lineEdit(this, QStringLiteral("Tefio"), 1800, 960, 1095, 285);
+    tefio->setToolTip(QStringLiteral("Для записи образца используются буквы и  символы шаблона ( *, ?).  Где  * — соответствует цепочке букв, ? — одной букве"));
+    lineEdit(this, QStringLiteral("Testr"), 3000, 960, 855, 285);
+    lineEdit(this, QStringLiteral("Tedom"), 3960, 960, 495, 285);
+    lineEdit(this, QStringLiteral("Tekv"), 4560, 960, 495, 285);
+
+    // Dialing panel.
+    QGroupBox *frame2 = frame(QStringLiteral("Frame2"), QStringLiteral("Набрать номер"), 5280, 0, 3135, 1455);
+    auto *command2 = new QPushButton(frame2);
+    command2->setObjectName(QStringLiteral("Command2"));
+    command2->setIcon(artwork::dialIcon());
+    command2->setIconSize(QSize(24, 24));
+    place(command2, 2400, 120, 735, 495);
+    auto *command3 = new QPushButton(QStringLiteral("Отмена"), frame2);
+    command3->setObjectName(QStringLiteral("Command3"));
+    place(command3, 1560, 120, 735, 495);
+    command3->hide();
+    label(frame2, QStringLiteral("Label8"), QStringLiteral("Журнал звонков"), 120, 480, 1335, 255);
+    auto *commy = new QComboBox(frame2);
+    commy->setObjectName(QStringLiteral("Commy"));
+    commy->setEditable(true);
+    // The dial box is retyped freely; what is typed is not added to the list.
+    commy->setInsertPolicy(QComboBox::NoInsert);
+    commy->setEditText(QStringLiteral("Commy"));
+    place(commy, 120, 720, 3015, 315);
+    QLabel *status = label(frame2, QStringLiteral("Status"), QString(), 120, 1080, 2895, 315);
+    status->setFrameStyle(QFrame::Box | QFrame::Plain);
+    status->setLineWidth(1);
+    status->setAlignment(Qt::AlignCenter);
+
+    // Fields that only carry the current record's values; never shown.
+    lineEdit(frame2, QStringLiteral("Text1"), 1560, 1080, 735, 285)->hide();
+    lineEdit(frame2, QStringLiteral("Text2"), 120, 1080, 1335, 285)->hide();
+    lineEdit(frame2, QStringLiteral("Text1_p"), 120, 1080, 1335, 285)->hide();
+    lineEdit(frame2, QStringLiteral("Text2_p"), 1560, 1080, 735, 285)->hide();
+    lineEdit(this, QStringLiteral("Text1_m"), 5400, 1080, 1335, 285)->hide();
+    lineEdit(this, QStringLiteral("Text2_m"), 6840, 1080, 735, 285)->hide();
+
+    // Modem panel.
+    QGroupBox *frame3 = frame(QStringLiteral("Frame3"), QStringLiteral("Мой МОДЕМ"), 8520, 0, 1335, 1695);
+    label(frame3, arrayName("Label6", 0), QStringLiteral("ПОРТ:"), 120, 360, 495, 315);
+    auto *port = new QComboBox(frame3);
+    port->setObjectName(QStringLiteral("cboPort"));
+    place(port, 0, 600, 1305, 315);
+    label(frame3, arrayName("Label6", 1), QStringLiteral("Подкл. k АТС:"), 120, 1080, 1095, 315);
+    auto *exchange = new QComboBox(frame3);
+    exchange->setObjectName(QStringLiteral("ATC"));
+    place(exchange, 0, 1320, 1305, 315);
+
+    // Pictures.
+    auto *picture = new PictureBox(this);
+    picture->setObjectName(QStringLiteral("Picture2"));
+    picture->setPixmap(artwork::townPicture());
+    picture->setEnabled(false);
+    place(picture, 7080, 50, 2775, 2295);
+    auto *band = new QLabel(this);
+    band->setObjectName(arrayName("Image1", 0));
+    band->setPixmap(artwork::bandPicture());
+    band->setScaledContents(true);
+    place(band, 0, 1440, 9855, 405);
+
+    // Directory area: the strip, then the navigation bars and the count
+    // beside the tabs, then the grids over the strip's panel.
+    auto *tabs = new TabStrip(this);
+    tabs->setObjectName(QStringLiteral("TabStrip1"));
+    tabs->setFont(designFont(8.25, true));
+    const struct {
+        const char16_t *caption;
+        const char16_t *tag;
+    } tabList[] = {{u"Население", u"TagN"}, {u"Предприятия", u"TagP"}, {u"Мой", u"TagM"}};
+    for (const auto &tab : tabList) {
+        const int index = tabs->addTab(QString::fromUtf16(tab.caption));
+        tabs->setTabData(index, QString::fromUtf16(tab.tag));
+    }
+    tabs->setCurrentIndex(0);
+    place(tabs, 0, 1800, 9855, 4695);
+
+    for (int i = 0; i < 3; ++i) {
+        QGroupBox *navigation = frame(arrayName("Frame5", i), QString(), 3960, 1920, 1845, 375);
+        auto *data = new DataControl(QStringLiteral("Data%1").arg(i + 1), navigation);
+        data->setObjectName(QStringLiteral("Data%1").arg(i + 1));
+        place(data, 0, 0, 1845, 375);
+        navigation->setVisible(i == 0);
+    }
+
+    QGroupBox *frame6 = frame(QStringLiteral("Frame6"), QString(), 5760, 1800, 975, 495);
+    label(frame6, QStringLiteral("Label7"), QStringLiteral("Label7"), 120, 180, 855, 180);
+
+    const double gridHeights[] = {4125, 4005, 3885};
+    for (int i = 0; i < 3; ++i) {
+        const auto kind = static_cast<DirectoryKind>(i + 1);
+        QGroupBox *holder = frame(arrayName("Frame4", i), QString(), 0, 2280, 9735, 4095);
+        auto *grid = new DirectoryGrid(kind == DirectoryKind::Personal, holder);
+        grid->setObjectName(gridName(kind));
+        grid->horizontalHeader()->setFont(designFont(8.25));
+        grid->verticalHeader()->setFont(designFont(8.25));
+        grid->setCellPointSize(kind == DirectoryKind::Enterprises ? 8.25 : 12);
+        place(grid, 0, 120, 9690, gridHeights[i]);
+    }
+
+    auto *timer = new QTimer(this);
+    timer->setObjectName(QStringLiteral("Timer1"));
+    timer->setInterval(300);
+    connect(timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
+    timer->start();
+
+    setStacking();
+    setTabOrderChain();
+}
+
+void MainWindow::setStacking()
+{
+    // Back to front. The band is drawn under everything, as a plain image
+    // would be; the panels cover the picture; the grid frames cover the
+    // strip's panel, the residents' grid in front.
+    const QStringList backToFront = {
+        arrayName("Image1", 0), QStringLiteral("TabStrip1"), QStringLiteral("Picture2"),
+        QStringLiteral("Frame1"), QStringLiteral("Frame2"), QStringLiteral("Frame3"), QStringLiteral("Frame6"),
+        arrayName("Frame5", 2), arrayName("Frame5", 1), arrayName("Frame5", 0),
+        arrayName("Frame4", 2), arrayName("Frame4", 1), arrayName("Frame4", 0),
+        QStringLiteral("Command1"), QStringLiteral("Tent"), QStringLiteral("Tefio"), QStringLiteral("Testr"),
+        QStringLiteral("Tedom"), QStringLiteral("Tekv"), QStringLiteral("Text1_m"), QStringLiteral("Text2_m"),
+    };
+    for (const QString &name : backToFront)
+        findChild<QWidget *>(name, Qt::FindDirectChildrenOnly)->raise();
+}
+
+void MainWindow::setTabOrderChain()
+{
+    const QStringList order = {
+        QStringLiteral("Command1"), QStringLiteral("Tent"),     QStringLiteral("Tefio"),
+        QStringLiteral("Testr"),    QStringLiteral("Tedom"),    QStringLiteral("Tekv"),
+        QStringLiteral("Command2"), QStringLiteral("cboPort"),  QStringLiteral("ATC"),
+        QStringLiteral("Command3"), QStringLiteral("Commy"),    QStringLiteral("TabStrip1"),
+        QStringLiteral("DBGrid2"),  QStringLiteral("DBGrid1"),  QStringLiteral("DBGrid3"),
+    };
+    QWidget *previous = nullptr;
+    for (const QString &name : order) {
+        QWidget *current = findChild<QWidget *>(name);
+        if (previous)
+            QWidget::setTabOrder(previous, current);
+        previous = current;
+    }
+}
+
+void MainWindow::onTimerTick()
+{
+    setWindowTitle(scrollCaption(windowTitle()));
+    Q_EMIT ticked();
+}
+
+DirectoryGrid *MainWindow::grid(DirectoryKind kind) const
+{
+    return findChild<DirectoryGrid *>(gridName(kind));
+}
+
+DataControl *MainWindow::dataControl(DirectoryKind kind) const
+{
+    return findChild<DataControl *>(QStringLiteral("Data%1").arg(static_cast<int>(kind)));
+}
+
+QGroupBox *MainWindow::gridFrame(DirectoryKind kind) const
+{
+    return findChild<QGroupBox *>(arrayName("Frame4", indexOf(kind)));
+}
+
+QGroupBox *MainWindow::navigationFrame(DirectoryKind kind) const
+{
+    return findChild<QGroupBox *>(arrayName("Frame5", indexOf(kind)));
+}
+
+QLabel *MainWindow::nameLabel(DirectoryKind kind) const
+{
+    return findChild<QLabel *>(arrayName("Label2", indexOf(kind)));
+}
+
+QTabBar *MainWindow::tabStrip() const
+{
+    return findChild<QTabBar *>(QStringLiteral("TabStrip1"));
+}
+
+QTimer *MainWindow::timer() const
+{
+    return findChild<QTimer *>(QStringLiteral("Timer1"));
+}
+
+void MainWindow::setGridCellPointSize(DirectoryKind kind, qreal points)
+{
+    grid(kind)->setCellPointSize(points);
+}
+
+} // namespace korvana

@@ -1,0 +1,67 @@
+#include "core/app/datafolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using korvana::StartOptions;
+
+class TestDataFolder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options()
+    {
+        const auto parse = [](const QStringList &args) { return korvana::parseStartOptions(QStringList{"korvana"} + args); };
+        QVERIFY(!parse({}).enterDataFolder); // a terminal start stays where it is
+        QCOMPARE(parse({"--data-folder=/srv/town"}).dataFolder, "/srv/town");
+        QCOMPARE(parse({"--data-folder", "town"}).dataFolder, "town");
+        // Bare, the default folder; Qt's own options after it are not taken for a folder.
+        const StartOptions bare = parse({"--data-folder", "-style", "fusion"});
+        QVERIFY(bare.enterDataFolder && bare.dataFolder.isEmpty() && bare.action == StartOptions::Action::Run);
+        QVERIFY(!parse({"--data-folders"}).enterDataFolder);
+        QVERIFY(parse({"--version", "--help"}).action == StartOptions::Action::Help);
+        QVERIFY(parse({"--data-folder", "--version"}).action == StartOptions::Action::Version);
+    }
+
+    void defaultFolderFollowsXdgDataHome()
+    {
+        QTemporaryDir home;
+        qputenv("HOME", QFile::encodeName(home.path())); // this process only, no other test reads it
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(korvana::defaultDataFolder(), home.path() + "/.local/share/korvana");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data"));
+        QCOMPARE(korvana::defaultDataFolder(), home.path() + "/data/korvana");
+    }
+
+    void entersTheFolderCreatingItWhenMissing()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir::setCurrent(root.path()));
+        const QString folder = QDir(root.path()).canonicalPath() + "/town/data";
+        QString error;
+        // Relative to the current directory, two levels missing.
+        QVERIFY2(korvana::enterDataFolder(QStringLiteral("town/data"), &error), qPrintable(error));
+        QCOMPARE(QDir::currentPath(), folder);
+        // The files the program opens by bare name land there, and stay when it is entered again.
+        QFile db(QStringLiteral("kadu.db"));
+        QVERIFY(db.open(QIODevice::WriteOnly) && db.write("directory") == 9);
+        db.close();
+        QVERIFY(QDir::setCurrent(root.path()));
+        QVERIFY2(korvana::enterDataFolder(folder, &error), qPrintable(error));
+        QVERIFY(db.open(QIODevice::ReadOnly));
+        QCOMPARE(db.readAll(), QByteArray("directory"));
+        // A file in the way, or a folder below a file: refused (even for root), nothing moves.
+        QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db"), &error));
+        QVERIFY2(error.contains("is not a folder"), qPrintable(error));
+        QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db/korvana"), &error));
+        QVERIFY2(error.contains("cannot create"), qPrintable(error));
+        QCOMPARE(QDir::currentPath(), folder);
+        QVERIFY(QFileInfo(QStringLiteral("kadu.db")).isFile());
+        QVERIFY(QDir::setCurrent(QDir::tempPath()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataFolder)
+#include "tst_datafolder.moc"

@@ -1,0 +1,149 @@
+// The program killed (SIGKILL) at random moments while it writes the width
+// file and the personal directory: afterwards each file is a complete old
+// or new version, the database is sound, and nothing announced as written
+// is missing.
+#include "killgeneration.h"
+#include "testdb.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <sqlite3.h>
+
+#include <csignal>
+
+using namespace korvana;
+
+namespace {
+
+struct Acked {
+    int widths = -1, inserted = -1, edited = -1;
+    bool ready = false;
+};
+
+Acked parse(const QByteArray &out)
+{
+    Acked a;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> w = line.split(' ');
+        if (w.size() != 2)
+            continue;
+        const int n = w[1].toInt();
+        if (w[0] == "ready") a.ready = true;
+        else if (w[0] == "w") a.widths = n;
+        else if (w[0] == "n") a.inserted = n;
+        else if (w[0] == "e") a.edited = n;
+    }
+    return a;
+}
+
+QList<QStringList> query(sqlite3 *db, const char *sql)
+{
+    QList<QStringList> rows;
+    sqlite3_stmt *s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK)
+        return {{QStringLiteral("error: ") + QString::fromUtf8(sqlite3_errmsg(db))}};
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        QStringList row;
+        for (int c = 0; c < sqlite3_column_count(s); ++c)
+            row << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s, c)));
+        rows << row;
+    }
+    sqlite3_finalize(s);
+    return rows;
+}
+
+} // namespace
+
+class TestKillWrite : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void killedWhileWriting();
+};
+
+void TestKillWrite::killedWhileWriting()
+{
+    test::TestDb db;
+    db.store.reset();
+    const QString widthsPath = db.dir.filePath(QStringLiteral("WGridCol.txt"));
+    QRandomGenerator random(20240611);
+
+    int generation = 0;
+    int widthsSeen = -1;        // generation of the width file on disk
+    QStringList notesSeen;      // N_tel of the stored new entries, in order
+    int kills = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 100; ++round) {
+        QProcess victim;
+        victim.setProgram(QStringLiteral(KORVANA_KILLVICTIM_EXE));
+        victim.setArguments({db.dir.path(), QString::number(generation)});
+        victim.start();
+        QVERIFY(victim.waitForStarted());
+        QByteArray out;
+        while (!out.contains("ready") && victim.waitForReadyRead(10000))
+            out += victim.readAllStandardOutput();
+        QVERIFY2(out.contains("ready"), victim.readAllStandardError().constData());
+        // From right away to a few rounds of writing in.
+        QThread::usleep(random.bounded(60000));
+        ::kill(pid_t(victim.processId()), SIGKILL);
+        QVERIFY(victim.waitForFinished(10000));
+        QCOMPARE(victim.exitStatus(), QProcess::CrashExit);
+        ++kills;
+        out += victim.readAllStandardOutput();
+        const Acked acked = parse(out);
+
+        // The width file: absent only before the first write, else exactly one generation.
+        const QByteArray widths = [&] {
+            QFile f(widthsPath);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        if (acked.widths >= 0 || widthsSeen >= 0) {
+            const int g = widths.left(widths.indexOf('\r')).toInt() - 1000;
+            QVERIFY2(widths == widthFileContent(test::widthsOfGeneration(g)), widths.left(200).constData());
+            QVERIFY(g >= std::max(widthsSeen, acked.widths));
+            QVERIFY(g <= std::max(widthsSeen, acked.widths + 1) || g == generation);
+            widthsSeen = g;
+        }
+
+        // The database: sound, every announced entry there, each entry whole.
+        sqlite3 *handle = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(db.path()).constData(), &handle,
+                                 SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        const QList<QStringList> check = query(handle, "PRAGMA integrity_check");
+        const QList<QStringList> rows = query(handle, "SELECT N_tel, Family, Street, Kvart1 FROM Note ORDER BY rowid");
+        sqlite3_close(handle);
+        QCOMPARE(check, QList<QStringList>{{QStringLiteral("ok")}});
+        QStringList numbers;
+        for (int i = 0; i < rows.size(); ++i) {
+            QCOMPARE(rows[i].size(), 4);
+            numbers << rows[i][0];
+            QCOMPARE(rows[i][3], test::entryName(rows[i][0].toInt()));
+            if (i == 0 && rows[i][1] != test::entryName(rows[i][0].toInt()))
+                QCOMPARE(rows[i][1], rows[i][2]); // both fields of one edit, or neither
+            else
+                QCOMPARE(rows[i][1], test::entryName(rows[i][0].toInt()));
+        }
+        QCOMPARE(numbers.mid(0, notesSeen.size()), notesSeen);
+        if (acked.inserted >= 0)
+            QVERIFY(numbers.contains(QString::number(acked.inserted)));
+        if (acked.edited >= 0) {
+            QVERIFY(!rows.isEmpty());
+            const int e = rows[0][1].mid(rows[0][1].indexOf(u' ') + 1).toInt();
+            QVERIFY(e == acked.edited || e == acked.edited + 1);
+        }
+        notesSeen = numbers;
+        generation = std::max({generation, acked.widths, acked.inserted, acked.edited}) + 2;
+    }
+    QCOMPARE(kills, 100);
+    qInfo("%d kills, %d entries stored, %lld ms", kills, int(notesSeen.size()), clock.elapsed());
+    QVERIFY(notesSeen.size() > 0);
+    QVERIFY(widthsSeen >= 0);
+}
+
+QTEST_GUILESS_MAIN(TestKillWrite)
+#include "tst_killwrite.moc"

@@ -1,0 +1,167 @@
+#include "core/app/sidefiles.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace korvana;
+
+namespace {
+
+const QByteArray kDefaultWidthFile =
+    "900\r\n2800\r\n2400\r\n730\r\n520\r\n730\r\n520\r\n"
+    "900\r\n2800\r\n2400\r\n730\r\n520\r\n730\r\n520\r\n"
+    "3150\r\n680\r\n2130\r\n1630\r\n540\r\n345\r\n345\r\n45\r\n9970\r\n0\r\n";
+
+} // namespace
+
+class TestSideFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void widthFileHasExactBytes()
+    {
+        QTemporaryDir dir;
+        WGridCol table = WGridCol::withDefaults();
+        table.setWindowWidth(9970);
+        const QString path = dir.filePath(kWidthFileName);
+        QVERIFY(writeWidthFile(table, path));
+        QCOMPARE(test::readBytes(path), kDefaultWidthFile);
+        WGridCol back; // all zero: every column cell must come from the file
+        QCOMPARE(readWidthFile(back, path), 22);
+        QCOMPARE(back.windowWidth(), 0.0f); // line 23 is never read
+        back.setWindowWidth(9970);
+        QCOMPARE(back, table);
+
+        // The whole-number part (floor, not truncation) of each cell.
+        table.setCell(1, 1, 1000.75f);
+        table.setCell(3, 0, -0.5f);
+        table.setWindowWidth(12345.9f);
+        const QList<QByteArray> lines = widthFileContent(table).split('\n');
+        QCOMPARE(lines[1], "1000\r");
+        QCOMPARE(lines[7], "-1\r");
+        QCOMPARE(lines[22], "12345\r");
+    }
+
+    void widthFileReadsEachLineOnItsOwn_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("taken");
+        QTest::addColumn<QList<float>>("first4");  // grid 1 columns 0..3
+        QTest::addColumn<float>("enterpriseLast"); // grid 2 column 7
+        QTest::newRow("blanks and mixed line ends")
+            << QByteArray(" 901 \r\n\t2801\n  2401\r731\r\n" + QByteArray("10\r\n").repeated(17) + " 46 ")
+            << 22 << QList<float>{901, 2801, 2401, 731} << 46.0f;
+        QTest::newRow("short file") << QByteArray("1\r\n2\r\n3") << 3 << QList<float>{1, 2, 3, 730} << 45.0f;
+        QTest::newRow("bad lines skipped in place") << QByteArray("1\r\n1,000\r\nabc\r\n-4\r\n0\r\n\r\n")
+                                                    << 1 << QList<float>{1, 2800, 2400, 730} << 45.0f;
+        QTest::newRow("nan and inf") << QByteArray("nan\r\ninf\r\n1e40\r\n7.5\r\n") << 1
+                                     << QList<float>{900, 2800, 2400, 7.5f} << 45.0f;
+    }
+    void widthFileReadsEachLineOnItsOwn()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<float>, first4);
+        WGridCol table = WGridCol::withDefaults();
+        QTEST(readWidthContent(table, content), "taken");
+        QCOMPARE((QList<float>{table.cell(1, 0), table.cell(1, 1), table.cell(1, 2), table.cell(1, 3)}), first4);
+        QTEST(table.cell(2, 7), "enterpriseLast");
+    }
+
+    void widthFileMissingOrNotWritten()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(loadWidthTable(dir.filePath("absent.txt")), WGridCol::withDefaults());
+        QVERIFY(QDir(dir.path()).mkdir("folder.txt")); // a directory is no file
+        QCOMPARE(loadWidthTable(dir.filePath("folder.txt")), WGridCol::withDefaults());
+
+        // Disk full, simulated by a file-size limit below the new content: the old file stays whole.
+        const QString path = dir.filePath(kWidthFileName);
+        QVERIFY(test::writeBytes(path, kDefaultWidthFile));
+        WGridCol table = WGridCol::withDefaults();
+        table.setCell(1, 0, 123456);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit tiny{16, old.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        QString error;
+        const bool written = writeWidthFile(table, path, &error);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(test::readBytes(path), kDefaultWidthFile);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QString(kWidthFileName)});
+    }
+
+    void myNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("exchange");
+        QTest::addColumn<int>("port"); // 0: none chosen by the file
+        QTest::addColumn<bool>("modem");
+        QTest::addColumn<QStringList>("numbers");
+        QTest::newRow("no modem, nothing more") << QByteArray("1\r\n0") << 1 << 0 << false << QStringList{};
+        QTest::newRow("letter first, 12") << QByteArray("x1\r\n12\r\n") << 0 << 1 << true << QStringList{};
+        QTest::newRow("3 word") << QByteArray("0\r\n3 word\r\n") << 0 << 3 << true << QStringList{};
+        QTest::newRow("empty port line") << QByteArray("\r\n\r\n") << 0 << 0 << false << QStringList{};
+        QTest::newRow("non-digit port") << QByteArray("1\r\nCom2\r\n") << 1 << 0 << false << QStringList{};
+        QTest::newRow("numbers verbatim") << QByteArray("1\r\n2\r\n 11111 a \r\n\r\n22222 b") << 1 << 2 << true
+                                          << QStringList{" 11111 a ", "", "22222 b"};
+        QTest::newRow("CR alone and LF alone") << QByteArray("1\r4\n5\r\r\n6\n") << 1 << 4 << true
+                                               << QStringList{"5", "", "6"};
+        // Mended faults: each keeps its own default and the rest is read.
+        QTest::newRow("exchange out of range") << QByteArray("5\r\n2\r\n33333 c\r\n") << 0 << 2 << true
+                                               << QStringList{"33333 c"};
+        QTest::newRow("empty file") << QByteArray() << 0 << 0 << true << QStringList{};
+    }
+    void myNumbers()
+    {
+        QFETCH(QByteArray, content);
+        const MyNumbers n = parseMyNumbers(content);
+        QTEST(n.exchangeIndex, "exchange");
+        QTEST(n.port.value_or(0), "port");
+        QTEST(n.modem, "modem");
+        QTEST(n.ownNumbers, "numbers");
+    }
+
+    void myNumbersTakesLines3To101InUtf8OrWindows1251()
+    {
+        QByteArray content = "1\r\n2\r\n";
+        for (int line = 3; line <= 150; ++line)
+            content += "n" + QByteArray::number(line) + "\r\n";
+        const MyNumbers many = parseMyNumbers(content);
+        QCOMPARE(many.ownNumbers.size(), 99);
+        QCOMPARE(many.ownNumbers.back(), "n101");
+
+        const QStringList expected{u"12345 Иванов"_qs, u"54321 Пётр Ёлкин"_qs};
+        const QByteArray cp1251 = "1\r\n2\r\n12345 \xC8\xE2\xE0\xED\xEE\xE2\r\n"
+                                  "54321 \xCF\xB8\xF2\xF0 \xA8\xEB\xEA\xE8\xED\r\n";
+        const QByteArray utf8 = "1\r\n2\r\n" + expected.join("\r\n").toUtf8();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(kMyNumbersFileName);
+        for (const QByteArray &bytes : {cp1251, utf8, "\xEF\xBB\xBF" + utf8}) {
+            QVERIFY(test::writeBytes(path, bytes));
+            const MyNumbers n = readMyNumbers(path);
+            QVERIFY(n.present);
+            QCOMPARE(n.exchangeIndex, 1); // a byte-order mark is not the first character
+            QCOMPARE(n.ownNumbers, expected);
+        }
+
+        // Missing, or a directory of that name: the defaults.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!readMyNumbers(path).present);
+        QVERIFY(QDir(dir.path()).mkdir(kMyNumbersFileName));
+        const MyNumbers none = readMyNumbers(path);
+        QVERIFY(!none.present && none.modem && none.exchangeIndex == 0 && none.ownNumbers.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSideFiles)
+#include "tst_sidefiles.moc"

@@ -1,0 +1,249 @@
+#include "core/dialer/dialattempt.h"
+#include "modemsimulator.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <ctime>
+#include <functional>
+
+using namespace korvana;
+using korvana::test::ModemSimulator;
+using Piece = ModemSimulator::Piece;
+using Outcome = DialAttempt::Outcome;
+Q_DECLARE_METATYPE(korvana::test::ModemSimulator::Piece)
+
+namespace {
+
+const QString Answered = QStringLiteral("Пожалуйста, поднимите трубку и нажмите <Enter> или <OK>");
+const QString Busy = QStringLiteral("Занято, нажмите <Enter> или <OK>");
+
+// The window's controls as plain values, with a log of what was done to them in order.
+class FakeView : public DialerView {
+public:
+    int port = 0, exchange = 0;
+    QString commy, status;
+    QStringList items{QStringLiteral("45000 Spravka"), QStringLiteral("45001 Taxi")};
+    bool cancelVisible = false, dialEnabled = true;
+    QStringList messages, log;
+    std::function<void(const QString &)> onMessage;
+
+    int selectedPortIndex() const override { return port; }
+    int selectedExchangeIndex() const override { return exchange; }
+    QString commyText() const override { return commy; }
+    int commyCount() const override { return int(items.size()); }
+    QString commyItem(int index) const override { return items.at(index); }
+    void addCommyItem(const QString &text) override { items << text; }
+    QString statusText() const override { return status; }
+    void setStatusText(const QString &text) override { status = text; log << QStringLiteral("status"); }
+    void setCancelVisible(bool visible) override { cancelVisible = visible; }
+    void setDialEnabled(bool enabled) override { dialEnabled = enabled; }
+    void beep() override { log << QStringLiteral("beep"); }
+    void showDialerMessage(const QString &text) override
+    {
+        messages << text;
+        log << QStringLiteral("message");
+        if (onMessage)
+            onMessage(text);
+    }
+};
+
+// A simulated modem behind "Com" n, the window's controls and an attempt.
+// Declared in this order so the port closes before the modem side.
+struct Rig {
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath(QStringLiteral("ports.ini")), QSettings::IniFormat};
+    ModemSimulator modem;
+    FakeView view;
+    DialAttempt attempt{view};
+
+    explicit Rig(const QString &commyText, int portNumber = 1)
+    {
+        settings.setValue(QStringLiteral("Ports/Com%1").arg(portNumber), modem.slavePath());
+        attempt.setSettings(&settings);
+        view.port = portNumber - 1;
+        view.commy = commyText;
+        view.status = QStringLiteral("rest");
+    }
+    // After `ms` of waiting runs `first`, then clicks Command3.
+    void cancelAfter(int ms, const std::function<void()> &first)
+    {
+        QTimer::singleShot(ms, &attempt, [this, first] { first(), attempt.cancel(); });
+    }
+    // After any ending: Status as before, Command3 hidden, Command2 usable, port closed, CancelFlag clear.
+    bool endedCleanly() const
+    {
+        return view.status == QStringLiteral("rest") && !view.cancelVisible && view.dialEnabled
+            && !attempt.isPortOpen() && !attempt.isRunning() && !attempt.cancelFlag();
+    }
+    bool hungUp() const { return modem.waitForReceived("ATH\r", 2000); }
+};
+
+double cpuMs() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; } // the whole process, all threads
+
+} // namespace
+
+class TestDialAttempt : public QObject {
+    Q_OBJECT
+private slots:
+    void answeredSendsExactBytes()
+    {
+        Rig rig(QStringLiteral(" 51234 Petrov"), 2);
+        rig.modem.setDialReply(ModemSimulator::word("OK", 300));
+        rig.view.onMessage = [&](const QString &) {
+            // The user is asked to lift the handset while the line is still
+            // held: no hang-up yet, port open, cancel shown, Command2 disabled.
+            QCOMPARE(rig.view.status, QStringLiteral("Набираем номер - ,,9,5,1234"));
+            QVERIFY(rig.attempt.isPortOpen() && rig.view.cancelVisible && !rig.view.dialEnabled);
+            QCOMPARE(rig.modem.received().count("ATH"), rig.view.messages.size() - 1);
+            // A cancel click handled in the same pass as the reply must not
+            // end the next attempt before it has waited.
+            rig.attempt.cancel();
+        };
+        QCOMPARE(rig.attempt.dial(), Outcome::Answered);
+        QCOMPARE(rig.view.log, (QStringList{"status", "beep", "message", "status"}));
+        QVERIFY(rig.endedCleanly() && rig.hungUp());
+        QCOMPARE(rig.modem.received(), QByteArray("ATDP,,9,5,1234;\rATH\r"));
+        QCOMPARE(rig.attempt.dial(), Outcome::Answered);
+        QCOMPARE(rig.view.messages, (QStringList{Answered, Answered}));
+        QVERIFY(rig.endedCleanly() && rig.modem.waitForReceived("ATH\rATDP,,9,5,1234;\rATH\r", 2000));
+    }
+
+    void recognisedReplies_data()
+    {
+        QTest::addColumn<QList<Piece>>("reply");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");
+        const int answered = int(Outcome::Answered), busy = int(Outcome::Busy);
+        QTest::newRow("BUSY") << ModemSimulator::word("BUSY") << busy << Busy;
+        QTest::newRow("BUSY and OK in one reply") << QList<Piece>{{100, "\r\nOK\r\n\r\nBUSY\r\n"}} << busy << Busy;
+        QTest::newRow("OK in two reads") << QList<Piece>{{100, "\r\nO"}, {300, "K\r\n"}} << answered << Answered;
+        QTest::newRow("OK after other words") << QList<Piece>{{100, "\r\nERROR\r\n"}, {200, "\r\nOK\r\n"}} << answered
+                                              << Answered;
+    }
+    void recognisedReplies()
+    {
+        QFETCH(QList<Piece>, reply);
+        Rig rig(QStringLiteral("52233 Sidorov"));
+        rig.modem.setDialReply(reply);
+        int playedAtMessage = -1;
+        rig.view.onMessage = [&](const QString &) { playedAtMessage = rig.modem.piecesPlayed(); };
+        QTEST(int(rig.attempt.dial()), "outcome");
+        QTEST(rig.view.messages.join(u'|'), "message");
+        QCOMPARE(playedAtMessage, int(reply.size())); // only once the whole reply had arrived
+        QVERIFY(rig.endedCleanly() && rig.hungUp());
+    }
+
+    // No reply it knows: the attempt waits for a cancel, Command2 disabled and
+    // a second request ignored. The entry joins the list even so, before any
+    // reply could have come, unless it is there exactly.
+    void unrecognisedRepliesWaitForCancel_data()
+    {
+        QTest::addColumn<QList<Piece>>("reply");
+        QTest::addColumn<QString>("commy");
+        QTest::addColumn<bool>("added");
+        QTest::newRow("silence, exact entry") << QList<Piece>{} << "45001 Taxi" << false;
+        QTest::newRow("silence, other case") << QList<Piece>{} << "45001 TAXI" << true;
+        QTest::newRow("lower-case ok, leading blank") << ModemSimulator::word("ok") << " 45001 Taxi" << true;
+    }
+    void unrecognisedRepliesWaitForCancel()
+    {
+        QFETCH(QList<Piece>, reply);
+        QFETCH(QString, commy);
+        QFETCH(bool, added);
+        Rig rig(commy);
+        rig.modem.setDialReply(reply);
+        const QStringList expected = added ? rig.view.items + QStringList{commy} : rig.view.items;
+        bool stillWaiting = false;
+        QStringList itemsWhileWaiting;
+        Outcome nested = Outcome::Answered;
+        rig.cancelAfter(600, [&] {
+            stillWaiting = rig.attempt.isRunning() && rig.view.cancelVisible && rig.attempt.isPortOpen()
+                    && !rig.view.dialEnabled && rig.modem.piecesPlayed() == reply.size();
+            itemsWhileWaiting = rig.view.items;
+            rig.view.commy = QStringLiteral("70000 Other"); // the position indicator moved on
+            nested = rig.attempt.dial();
+        });
+        QCOMPARE(rig.attempt.dial(), Outcome::Cancelled);
+        QVERIFY(stillWaiting);
+        QCOMPARE(nested, Outcome::Ignored);
+        QCOMPARE(itemsWhileWaiting, expected);
+        QCOMPARE(rig.view.items, expected);
+        QVERIFY(rig.view.messages.isEmpty() && !rig.view.log.contains(QStringLiteral("beep")));
+        QVERIFY(rig.endedCleanly() && rig.hungUp());
+        QCOMPARE(rig.modem.received(), QByteArray("ATDP,,9,4,5001;\rATH\r"));
+    }
+
+    void portThatDoesNotOpen()
+    {
+        Rig rig(QStringLiteral("51234 Somebody"));
+        rig.settings.setValue(QStringLiteral("Ports/Com5"), rig.dir.filePath(QStringLiteral("no-such-tty")));
+        rig.view.port = 4;
+        bool cancelShownDuringMessage = false;
+        rig.view.onMessage = [&](const QString &) { cancelShownDuringMessage = rig.view.cancelVisible; };
+        QCOMPARE(rig.attempt.dial(), Outcome::PortUnavailable);
+        // Latin "COM:", Cyrillic "СОМ" at the end.
+        QCOMPARE(rig.view.messages, QStringList{QStringLiteral("COM:5 не подключен. Выберите другой \u0421\u041e\u041c.")});
+        QVERIFY(cancelShownDuringMessage);
+        QCOMPARE(rig.view.items.size(), 2);
+        QCOMPARE(rig.view.log, QStringList{"message"}); // no status change, no beep
+        QVERIFY(rig.endedCleanly());
+    }
+
+    void nextAttemptUsesNewlyChosenPort()
+    {
+        Rig rig(QStringLiteral("41234"));
+        ModemSimulator second;
+        rig.settings.setValue(QStringLiteral("Ports/Com2"), second.slavePath());
+        rig.modem.setDialReply(ModemSimulator::word("OK"));
+        second.setDialReply(ModemSimulator::word("BUSY"));
+        QCOMPARE(rig.attempt.dial(), Outcome::Answered);
+        rig.view.port = 1;
+        rig.view.exchange = 1;
+        QCOMPARE(rig.attempt.dial(), Outcome::Busy);
+        QVERIFY(second.waitForReceived("ATH\r", 2000));
+        QCOMPARE(rig.modem.received(), QByteArray("ATDP,,9,4,1234;\rATH\r"));
+        QCOMPARE(second.received(), QByteArray("ATDP,,4,1234;\rATH\r"));
+    }
+
+    void abortEndsTheAttemptAtOnce()
+    {
+        Rig rig(QStringLiteral("51234"));
+        bool endedInsideAbort = false;
+        QTimer::singleShot(300, &rig.attempt, [&] {
+            rig.attempt.abort(); // the window is closing
+            endedInsideAbort = !rig.attempt.isPortOpen() && !rig.view.cancelVisible
+                    && rig.view.status == QStringLiteral("rest") && rig.hungUp();
+        });
+        QCOMPARE(rig.attempt.dial(), Outcome::Aborted);
+        QVERIFY(endedInsideAbort && rig.view.messages.isEmpty() && rig.endedCleanly());
+    }
+
+    void idleWaitUsesNoCpuEvenAfterTheFarEndVanished()
+    {
+        for (const bool vanish : {false, true}) {
+            Rig rig(QStringLiteral("51234"));
+            rig.modem.setDialReply(vanish ? QList<Piece>{{100, {}, true}} : QList<Piece>{});
+            bool stillWaiting = false;
+            double cpuStart = 0, cpuUsed = -1;
+            QTimer::singleShot(400, &rig.attempt, [&] {
+                cpuStart = cpuMs();
+                rig.cancelAfter(1000, [&] {
+                    cpuUsed = cpuMs() - cpuStart;
+                    // Nothing can answer any more; the user can still cancel.
+                    stillWaiting = rig.attempt.isRunning() && rig.view.cancelVisible && !rig.view.dialEnabled
+                            && rig.modem.piecesPlayed() == int(vanish);
+                });
+            });
+            QCOMPARE(rig.attempt.dial(), Outcome::Cancelled);
+            qInfo("wait (far end %s): %.2f ms CPU over 1000 ms", vanish ? "gone" : "silent", cpuUsed);
+            QVERIFY2(cpuUsed >= 0 && cpuUsed < 50, qPrintable(QStringLiteral("%1 ms CPU").arg(cpuUsed)));
+            QVERIFY(stillWaiting && rig.view.messages.isEmpty() && rig.endedCleanly());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDialAttempt)
+#include "tst_dialattempt.moc"

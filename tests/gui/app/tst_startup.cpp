@@ -1,0 +1,205 @@
+// Start-up and shut-down of the real window: lists, side files, placement,
+// column widths and the layout pass, with real files in a temporary folder.
+#include "appfixture.h"
+#include "core/window/twips.h"
+#include "gui/app/importdialog.h"
+#include "gui/search/searchcontroller.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QProgressDialog>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+
+using namespace korvana;
+using korvana::test::AppFixture;
+using korvana::test::TestDb;
+
+namespace {
+
+void writeFile(TestDb &db, const QString &name, const QByteArray &bytes)
+{
+    QFile f(db.dir.filePath(name));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList items(const QComboBox *box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+int px(double twips) { return twipsToPixels(twips, 96); }
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void defaultsWithoutSideFiles()
+    {
+        AppFixture f;
+        auto *port = f.control<QComboBox>("cboPort");
+        QCOMPARE(port->count(), 16);
+        QCOMPARE(port->itemText(15), QStringLiteral("Com16"));
+        QCOMPARE(port->currentIndex(), 0);
+        QCOMPARE(f.control<QComboBox>("ATC")->currentText(), QStringLiteral("DaziVIRe"));
+        QCOMPARE(items(f.control<QComboBox>("Commy")), AppController::builtInNumbers());
+        QVERIFY(f.control<QWidget>("Frame2")->isVisible());
+        // 1000, 1000, 9970 x 6990 twips at 96 dots per inch.
+        QCOMPARE(f.app->window()->frameGeometry(), QRect(67, 67, 665, 466));
+        // Default widths scaled to the window: 2800 twips at a scale of 9975/8000.
+        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * (1 + 1975.0 / 8000)));
+        QCOMPARE(f.control<QTableView>("DBGrid2")->columnWidth(0), px(3150 * (1 + 1975.0 / 8000)));
+    }
+
+    void myNumbersFile()
+    {
+        AppFixture f([](TestDb &db) {
+            writeFile(db, QStringLiteral("kadumy.txt"),
+                      "1\r\n3 word\r\n20100 Mama\r\n\r\n" + QStringLiteral("30200 Бабушка").toUtf8());
+        });
+        QCOMPARE(f.control<QComboBox>("ATC")->currentText(), QStringLiteral("УкрТелеком"));
+        QCOMPARE(f.control<QComboBox>("cboPort")->currentText(), QStringLiteral("Com3"));
+        QCOMPARE(items(f.control<QComboBox>("Commy")),
+                 AppController::builtInNumbers()
+                     + QStringList({"20100 Mama", "", "30200 Бабушка"}));
+        QVERIFY(f.control<QWidget>("Frame3")->isVisible());
+
+        AppFixture noModem([](TestDb &db) {
+            writeFile(db, QStringLiteral("kadumy.txt"), "1\r\n0\r\n");
+        });
+        QVERIFY(!noModem.control<QWidget>("Frame2")->isVisible());
+        QVERIFY(!noModem.control<QWidget>("Frame3")->isVisible());
+        QVERIFY(noModem.control<QWidget>("DBGrid1")->isVisible());
+    }
+
+    void faultyMyNumbersCostsOnlyItsItem()
+    {
+        // One line starting with 5: the exchange list has two entries.
+        AppFixture f([](TestDb &db) { writeFile(db, QStringLiteral("kadumy.txt"), "5"); });
+        QCOMPARE(f.control<QComboBox>("ATC")->currentIndex(), 0);
+        QVERIFY(f.control<QWidget>("Frame2")->isVisible());
+        QCOMPARE(f.app->search()->currentTab(), 1);
+        QVERIFY(f.control<QTableView>("DBGrid1")->columnWidth(1) > 100);
+    }
+
+    void widthsAndPlacementSurviveARestart()
+    {
+        AppFixture f;
+        auto *header = f.control<QTableView>("DBGrid1")->horizontalHeader();
+        header->resizeSection(2, 300); // the user drags the street column
+        f.app->window()->move(120, 90);
+        f.app->window()->resize(QSize(700, 500) - (f.app->window()->frameGeometry().size() - f.app->window()->size()));
+        QCOMPARE(f.control<QTableView>("DBGrid3")->columnWidth(2), px(2400 * (1 + 2500.0 / 8000)));
+        f.restart();
+        QCOMPARE(f.app->window()->frameGeometry(), QRect(120, 90, 700, 500));
+        // Stored divided by the scale of the old width, whole twips only,
+        // shown at the scale of the new one.
+        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(2),
+                 px(std::floor(4500 / (1 + 1975.0 / 8000)) * (1 + 2500.0 / 8000)));
+        // Each grid keeps its own row of widths.
+        QCOMPARE(f.control<QTableView>("DBGrid3")->columnWidth(2), px(2400 * (1 + 2500.0 / 8000)));
+
+        const QList<QByteArray> lines = readAll(f.db.dir.filePath("WGridCol.txt")).split('\n');
+        QCOMPARE(lines.size(), 25); // 24 lines, each ended by CR LF
+        QCOMPARE(lines.at(0), QByteArray("900\r"));
+        QCOMPARE(lines.at(14), QByteArray("3150\r"));
+        QCOMPARE(lines.at(22), QByteArray("10500\r")); // the window's outer width
+        QCOMPARE(lines.at(23), QByteArray("0\r"));
+        QCOMPARE(f.settings->value("Settings/MainWidth").toString(), QStringLiteral("10500"));
+    }
+
+    void minimisedCloseKeepsThePlacement()
+    {
+        AppFixture f;
+        f.app->window()->move(200, 100);
+        f.restart();
+        f.app->window()->showMinimized();
+        QTRY_VERIFY(f.app->window()->isMinimized());
+        QFile::remove(f.db.dir.filePath("WGridCol.txt"));
+        f.app->window()->close();
+        QCOMPARE(f.settings->value("Settings/MainLeft").toString(), QStringLiteral("3000"));
+        QVERIFY(QFile::exists(f.db.dir.filePath("WGridCol.txt")));
+    }
+
+    void placementOffEveryScreenComesBack()
+    {
+        AppFixture f;
+        f.settings->setValue("Settings/MainLeft", "-90000");
+        f.settings->setValue("Settings/MainTop", "junk");
+        f.settings->sync();
+        f.app->window()->hide(); // leave without storing a placement
+        f.app.reset();
+        f.start();
+        QCOMPARE(f.app->window()->frameGeometry().topLeft(), QPoint(67, 67));
+        QCOMPARE(f.app->window()->frameGeometry().size(), QSize(665, 466));
+    }
+
+    void layoutFollowsTheWindow()
+    {
+        AppFixture f;
+        MainWindow *w = f.app->window();
+        const QSize frame = w->frameGeometry().size() - w->size();
+        w->resize(QSize(800, 600) - frame); // outer 12000 x 9000 twips
+        QCOMPARE(w->grid(DirectoryKind::Residents)->width(), px(12000 - 340));
+        QCOMPARE(w->tabStrip()->height(), px(9000 - 2225));
+        QCOMPARE(w->grid(DirectoryKind::Enterprises)->font().pointSize(), 12);
+        QWidget *picture = f.control<QWidget>("Picture2");
+        QVERIFY(picture->isVisible());
+        QCOMPARE(picture->x(), px((9900 + 12000 - 2775) / 2.0));
+        // Columns scale with the width: 12000 twips is 1.5 times the stored widths.
+        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * 1.5));
+        w->resize(QSize(280, 200) - frame); // below every threshold: nothing narrower than the fixed widths
+        QCOMPARE(w->grid(DirectoryKind::Personal)->width(), px(4160));
+        QCOMPARE(w->tabStrip()->height(), px(9000 - 2225));
+        QVERIFY(!picture->isVisible());
+    }
+
+    void progressDialogImportsAndCancels()
+    {
+        QTemporaryDir dir;
+        const QString mdb = QStringLiteral(KORVANA_TEST_DATA "/access/kadu-jet4.mdb");
+        const QString db = dir.filePath(QStringLiteral("kadu.db"));
+        QString error;
+        QStringList warnings{QStringLiteral("stale")};
+        QVERIFY2(importAccessFileWithProgress(nullptr, mdb, db, &error, &warnings), qPrintable(error));
+        QVERIFY(warnings.isEmpty());
+        QVERIFY(QFile::remove(db));
+
+        // A click on Cancel while the dialog runs; the timer fires inside its event processing.
+        bool sawDialog = false;
+        QTimer::singleShot(0, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible()) {
+                    sawDialog = true;
+                    dialog->cancel();
+                }
+            }
+        });
+        QVERIFY(!importAccessFileWithProgress(nullptr, mdb, db, &error));
+        QVERIFY(sawDialog && !error.isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,119 @@
+// Dialing from the real window against a simulated modem on a pseudo-terminal.
+#include "appfixture.h"
+#include "core/search/recordsource.h"
+#include "gui/dialer/dialerpanel.h"
+#include "modemsimulator.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+using namespace korvana;
+using korvana::test::AppFixture;
+using korvana::test::ModemSimulator;
+using korvana::test::TestDb;
+
+class TestDialWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ModemSimulator> modem;
+    std::unique_ptr<AppFixture> f;
+
+    QAbstractButton *button(const char *name) { return f->control<QAbstractButton>(name); }
+
+    // Makes the resident with this number the current entry.
+    void choose(const QString &number)
+    {
+        f->field("Tent")->setText(number);
+        QCOMPARE(f->app->source(1)->recordCount(), 1);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        modem = std::make_unique<ModemSimulator>();
+        QVERIFY(modem->isValid());
+        // Second exchange, modem on Com3.
+        f = std::make_unique<AppFixture>([](TestDb &db) {
+            QFile my(db.dir.filePath(QStringLiteral("kadumy.txt")));
+            QVERIFY(my.open(QIODevice::WriteOnly));
+            my.write("1\r\n3\r\n");
+        });
+        f->settings->setValue(QStringLiteral("Ports/Com3"), modem->slavePath());
+    }
+
+    void cleanup()
+    {
+        f.reset(); // the port is closed before the simulator's side
+        modem.reset();
+    }
+
+    void answeredWhileTheWindowStaysUsable()
+    {
+        choose(QStringLiteral("93020"));
+        QCOMPARE(f->commy(), QStringLiteral("93020 Тест_100%"));
+        modem->setDialReply(ModemSimulator::word("OK", 400));
+        bool cancelShownDuringWait = false;
+        QTimer::singleShot(100, this, [&] {
+            cancelShownDuringWait = button("Command3")->isVisible();
+            // A search typed during the wait runs at once.
+            f->field("Tefio")->setText(QStringLiteral("пет"));
+        });
+        button("Command2")->click();
+
+        QCOMPARE(modem->received(), QByteArray("ATDP,,9,3020;\rATH\r"));
+        QVERIFY(cancelShownDuringWait);
+        QCOMPARE(f->app->source(1)->queryText(),
+                 QStringLiteral("Select * From NASELEN WHERE N_tel like '93020*' AND FAMILY like "
+                                "'пет*' ORDER BY N_tel"));
+        QCOMPARE(f->messages.last().text,
+                 QStringLiteral("Пожалуйста, поднимите трубку и нажмите <Enter> или <OK>"));
+        QCOMPARE(f->messages.last().icon, MessageIcon::None);
+        QVERIFY(!button("Command3")->isVisible());
+        QVERIFY(button("Command2")->isEnabled());
+        QCOMPARE(f->control<QLabel>("Status")->text(), QString());
+        QVERIFY(!f->app->dialer()->attempt().isPortOpen());
+        auto *commy = f->control<QComboBox>("Commy");
+        QCOMPARE(commy->itemText(commy->count() - 1), QStringLiteral("93020 Тест_100%"));
+    }
+
+    void cancelHangsUp()
+    {
+        choose(QStringLiteral("21734"));
+        QTimer::singleShot(200, this, [&] {
+            QCOMPARE(f->control<QLabel>("Status")->text(), QStringLiteral("Набираем номер - ,,2,1734"));
+            button("Command3")->click();
+        });
+        button("Command2")->click();
+        QCOMPARE(modem->received(), QByteArray("ATDP,,2,1734;\rATH\r"));
+        QVERIFY(f->messages.texts().isEmpty());
+        QVERIFY(!f->app->dialer()->attempt().cancelFlag());
+        QCOMPARE(f->control<QLabel>("Status")->text(), QString());
+    }
+
+    void closingTheWindowEndsTheAttemptFirst()
+    {
+        choose(QStringLiteral("21734"));
+        QTimer::singleShot(200, this, [&] { f->app->window()->close(); });
+        button("Command2")->click();
+        QVERIFY(modem->waitForReceived("ATH\r", 2000));
+        QVERIFY(!f->app->dialer()->attempt().isPortOpen());
+        QVERIFY(QFile::exists(f->db.dir.filePath(QStringLiteral("WGridCol.txt"))));
+    }
+
+    void portThatIsNotThere()
+    {
+        f->settings->setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/korvana-no-such-port"));
+        const int items = f->control<QComboBox>("Commy")->count();
+        button("Command2")->click();
+        QCOMPARE(f->messages.last().text, QStringLiteral("COM:3 не подключен. Выберите другой СОМ."));
+        QCOMPARE(f->control<QComboBox>("Commy")->count(), items);
+        QVERIFY(!button("Command3")->isVisible());
+        QVERIFY(modem->received().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestDialWindow)
+#include "tst_dialwindow.moc"

@@ -1,0 +1,199 @@
+// Searching as the user types, on the real window and a small directory file.
+#include "appfixture.h"
+#include "core/search/recordsource.h"
+#include "gui/search/searchcontroller.h"
+#include "gui/window/datacontrol.h"
+#include "gui/window/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+
+using namespace korvana;
+using korvana::test::AppFixture;
+
+namespace {
+const QString kPress = QStringLiteral("Нажмите <Enter> или <OK>");
+}
+
+class TestSearchWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<AppFixture> f;
+
+    int searches() const { return f->app->search()->searchCount(); }
+    void focus(const char *name)
+    {
+        QLineEdit *field = f->field(name);
+        field->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(field->hasFocus());
+    }
+
+private Q_SLOTS:
+    void init() { f = std::make_unique<AppFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void firstSearchOnStart()
+    {
+        QTRY_VERIFY(f->field("Tent")->hasFocus());
+        QCOMPARE(f->app->source(1)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY N_tel"));
+        QCOMPARE(f->column(1, 0).mid(0, 3), QStringList({"21734", "2300", "23100"}));
+        QCOMPARE(f->count(), QStringLiteral("из 10"));
+        QCOMPARE(f->caption(1), QStringLiteral("1"));
+        QCOMPARE(f->commy(), QStringLiteral("21734 Петров П.П."));
+        QVERIFY(f->control<QWidget>("Frame4(0)")->isVisible());
+        QVERIFY(!f->control<QAbstractButton>("Command1")->isEnabled());
+        QVERIFY(f->messages.texts().isEmpty());
+    }
+
+    void typingSearchesEveryKeystroke()
+    {
+        focus("Tefio");
+        const int before = searches();
+        test::typeInto(f->field("Tefio"), QStringLiteral("пЕт"));
+        QCOMPARE(searches(), before + 3);
+        QCOMPARE(f->column(1, 1), QStringList({"Петров П.П.", "петров п.п.", "ПЕТРОВА Н.Н."}));
+        QCOMPARE(f->count(), QStringLiteral("из 3"));
+        QCOMPARE(f->caption(1), QStringLiteral("1"));
+        QCOMPARE(f->commy(), QStringLiteral("21734 Петров П.П."));
+
+        // The clear button follows the criteria at the next tick of the timer.
+        auto *clear = f->control<QAbstractButton>("Command1");
+        QVERIFY(!clear->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(clear->isEnabled(), 1000);
+
+        // Choosing a row moves the position display and the dial box.
+        auto *grid = f->control<QTableView>("DBGrid1");
+        grid->setCurrentIndex(grid->model()->index(2, 1));
+        QCOMPARE(f->caption(1), QStringLiteral("3"));
+        QCOMPARE(f->commy(), QStringLiteral("24408 ПЕТРОВА Н.Н."));
+
+        // The navigation bar steps within the result and stops at its ends.
+        auto *bar = f->app->window()->dataControl(DirectoryKind::Residents);
+        bar->lastButton()->click();
+        bar->nextButton()->click();
+        QCOMPARE(f->caption(1), QStringLiteral("3"));
+        QCOMPARE(f->count(), QStringLiteral("из 3"));
+        bar->firstButton()->click();
+        bar->previousButton()->click();
+        QCOMPARE(f->caption(1), QStringLiteral("1"));
+        QCOMPARE(f->commy(), QStringLiteral("21734 Петров П.П."));
+        grid->setCurrentIndex(grid->model()->index(2, 1));
+
+        // Moving the focus re-sorts without any change of text.
+        focus("Testr");
+        QCOMPARE(f->column(1, 2), QStringList({"Лесная", "садовая", "Садовая"})); // then house 1 before 12
+        QCOMPARE(f->app->search()->sortField(), 3);
+
+        f->field("Tefio")->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!clear->isEnabled(), 1000);
+        f->field("Tekv")->setText(QStringLiteral("   "));
+        QTest::qWait(400);
+        QVERIFY(!clear->isEnabled()); // blanks are nothing to clear
+    }
+
+    void houseAndFlatRefuseLetters()
+    {
+        focus("Tedom");
+        test::typeInto(f->field("Tedom"), QStringLiteral("1"));
+        QCOMPARE(f->count(), QStringLiteral("из 7"));
+        const int before = searches();
+        test::typeInto(f->field("Tedom"), QStringLiteral("а"));
+        QCOMPARE(searches(), before);
+        QCOMPARE(f->messages.count(), 1);
+        QCOMPARE(f->messages.last().text, QStringLiteral("Ввод номера дома, ЦИФРЫ\r") + kPress);
+        QCOMPARE(f->messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(f->field("Tedom")->text(), QStringLiteral("1а"));
+        QCOMPARE(f->count(), QStringLiteral("из 7"));
+        QTest::keyClick(f->field("Tedom"), Qt::Key_Backspace);
+        QCOMPARE(searches(), before + 1);
+
+        focus("Tekv");
+        test::typeInto(f->field("Tekv"), QStringLiteral(" "));
+        QCOMPARE(f->messages.last().text, QStringLiteral("Ввод номера квартиры, ЦИФРЫ\r") + kPress);
+        // A refused text still counts in the next search started elsewhere.
+        focus("Tent");
+        QVERIFY(f->app->source(1)->queryText().contains(QStringLiteral("Left(Trim(KVART),")) == false);
+        f->field("Tekv")->setText(QStringLiteral("5x"));
+        focus("Tefio");
+        QVERIFY(f->app->source(1)->queryText().contains(QStringLiteral("Left(Trim(KVART),2) = '5x'")));
+    }
+
+    void apostropheIsMended()
+    {
+        focus("Tefio");
+        test::typeInto(f->field("Tefio"), QStringLiteral("Д'"));
+        QCOMPARE(f->messages.count(), 1);
+        QCOMPARE(f->messages.last().text,
+                 QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress);
+        QCOMPARE(f->messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(f->messages.last().buttons, MessageButtons::Ok);
+        QCOMPARE(f->field("Tefio")->text(), QStringLiteral("ДЭ"));
+        QCOMPARE(f->app->source(1)->queryText(),
+                 QStringLiteral("Select * From NASELEN WHERE FAMILY like 'ДЭ*' ORDER BY FAMILY"));
+        QCOMPARE(f->count(), QStringLiteral("из 0"));
+        QCOMPARE(f->caption(1), QStringLiteral("0"));
+        QCOMPARE(f->commy(), QStringLiteral(" "));
+
+        // In the number field the text stays, and the message comes at every change.
+        focus("Tent");
+        test::typeInto(f->field("Tent"), QStringLiteral("2'1"));
+        QCOMPARE(f->messages.count(), 3);
+        QCOMPARE(f->field("Tent")->text(), QStringLiteral("2'1"));
+    }
+
+    void tabsKeepTheCriteria()
+    {
+        focus("Tefio");
+        test::typeInto(f->field("Tefio"), QStringLiteral("апт"));
+        QCOMPARE(f->count(), QStringLiteral("из 0"));
+        auto *tabs = f->control<QTabBar>("TabStrip1");
+        const int before = searches();
+        tabs->setCurrentIndex(1);
+        QCOMPARE(searches(), before + 1);
+        QCOMPARE(f->app->source(2)->queryText(),
+                 QStringLiteral("Select * From PREDPR WHERE PREDPR like 'апт*' ORDER BY PREDPR, PRIM"));
+        QCOMPARE(f->column(2, 0), QStringList({"аптека №12", "Аптека №5"}));
+        QCOMPARE(f->count(), QStringLiteral("из 2"));
+        QCOMPARE(f->commy(), QStringLiteral("34212 аптека №12"));
+        QVERIFY(f->control<QLabel>("Label2(1)")->isVisible());
+        QVERIFY(!f->control<QLabel>("Label2(0)")->isVisible());
+        QCOMPARE(f->control<QLabel>("Label2(1)")->text(), QStringLiteral("Предприятие"));
+        QVERIFY(f->control<QWidget>("Frame4(1)")->isVisible());
+        QVERIFY(!f->control<QWidget>("Frame4(0)")->isVisible());
+        QVERIFY(f->control<QWidget>("Frame5(1)")->isVisible());
+
+        // Choosing the tab that is shown does nothing, not even a search.
+        f->app->search()->tabChosen(2);
+        QCOMPARE(searches(), before + 1);
+
+        tabs->setCurrentIndex(2);
+        QCOMPARE(f->app->source(3)->queryText(),
+                 QStringLiteral("Select * From kadu.Note WHERE FAMILY like 'апт*' ORDER BY FAMILY"));
+        QVERIFY(f->control<QLabel>("Label2(2)")->isVisible());
+    }
+
+    void clearRunsOneSearchPerField()
+    {
+        const char *names[] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
+        const char *texts[] = {"2", "П", "С", "1", "5"};
+        for (int i = 0; i < 5; ++i)
+            f->field(names[i])->setText(QString::fromUtf8(texts[i]));
+        focus("Tefio");
+        QCOMPARE(f->count(), QStringLiteral("из 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(f->control<QAbstractButton>("Command1")->isEnabled(), 1000);
+        const int before = searches();
+        f->control<QAbstractButton>("Command1")->click();
+        QCOMPARE(searches(), before + 5);
+        QCOMPARE(f->count(), QStringLiteral("из 10"));
+        QCOMPARE(f->app->source(1)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY FAMILY"));
+        QVERIFY(f->messages.texts().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSearchWindow)
+#include "tst_searchwindow.moc"
