@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         f[i] = decode(parts[i], utf16);
     const SearchCriteria criteria{f[0], f[1], f[2], f[3], f[4]};
 
-    const SearchQuery q = buildSearchQuery(criteria, selectedTab, sortField, currentTab);
+    const SearchQuery q = buildSearchQuery(criteria, kindForTab(selectedTab), SortField(sortField), kindForTab(currentTab));
     int used = 0;
     bool apostrophe = false;
     for (const QString &v : f) {
@@ -110,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!store->insertRow(q.kind, row, &rowid))
             std::abort();
         const SearchQuery byName =
-            buildSearchQuery({QString(), f[1], QString(), QString(), QString()}, selectedTab, 2, selectedTab);
+            buildSearchQuery({QString(), f[1], QString(), QString(), QString()}, kindForTab(selectedTab),
+                             SortField::Name, kindForTab(selectedTab));
         RecordSource again(q.kind);
         again.setStore(store);
         again.setQuery(byName);

@@ -284,7 +284,7 @@ public:
     {
         const int i = k.tab == 1 ? 0 : k.tab == 2 ? 1 : 2;
         RecordSource *rs = m_sources[i];
-        rs->setQuery(buildSearchQuery(k.criteria, k.tab, k.sortField, currentTab));
+        rs->setQuery(buildSearchQuery(k.criteria, kindForTab(k.tab), SortField(k.sortField), kindForTab(currentTab)));
         rs->refresh();
         // The repositioned handler reads the current record's number and name.
         m_sink += rs->fieldValue(QStringLiteral("N_tel")).toString().size();
@@ -405,7 +405,7 @@ public:
             where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
         // The sort is on the fields themselves, case folded per row.
         QStringList order;
-        const QString clause = orderByClause(k.sortField, currentTab).mid(10);
+        const QString clause = orderByClause(SortField(k.sortField), kindForTab(currentTab)).mid(10);
         for (const QString &f : clause.split(QStringLiteral(", ")))
             order << QStringLiteral("kfold(%1)").arg(f);
         order << QStringLiteral("rowid");

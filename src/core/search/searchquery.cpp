@@ -6,20 +6,20 @@ namespace korvana {
 
 namespace {
 
-QStringList orderColumnsFor(int sortField, int currentTab)
+QStringList orderColumnsFor(SortField sortField, DirectoryKind currentTab)
 {
     switch (sortField) {
-    case 1: return {QStringLiteral("k_n_tel")};
-    case 3:
+    case SortField::Number: return {QStringLiteral("k_n_tel")};
+    case SortField::Street:
         return {QStringLiteral("k_street"), QStringLiteral("k_dom"), QStringLiteral("k_dom1"),
                 QStringLiteral("k_kvart"), QStringLiteral("k_kvart1")};
-    case 4:
+    case SortField::House:
         return {QStringLiteral("k_dom"), QStringLiteral("k_dom1"), QStringLiteral("k_kvart"),
                 QStringLiteral("k_kvart1")};
-    case 5: return {QStringLiteral("k_kvart"), QStringLiteral("k_kvart1")};
-    default: break;
+    case SortField::Flat: return {QStringLiteral("k_kvart"), QStringLiteral("k_kvart1")};
+    case SortField::Name: break;
     }
-    if (currentTab == 2)
+    if (currentTab == DirectoryKind::Enterprises)
         return {QStringLiteral("k_predpr"), QStringLiteral("k_prim")};
     return {QStringLiteral("k_family")};
 }
@@ -29,24 +29,24 @@ int characterCount(const QString &text) { return int(text.toUcs4().size()); }
 
 } // namespace
 
-QString orderByClause(int sortField, int currentTab)
+QString orderByClause(SortField sortField, DirectoryKind currentTab)
 {
     switch (sortField) {
-    case 1: return QStringLiteral(" ORDER BY N_tel");
-    case 3: return QStringLiteral(" ORDER BY STREET, DOM, DOM1, KVART, KVART1");
-    case 4: return QStringLiteral(" ORDER BY DOM, DOM1, KVART, KVART1");
-    case 5: return QStringLiteral(" ORDER BY KVART, KVART1");
-    default: break;
+    case SortField::Number: return QStringLiteral(" ORDER BY N_tel");
+    case SortField::Street: return QStringLiteral(" ORDER BY STREET, DOM, DOM1, KVART, KVART1");
+    case SortField::House: return QStringLiteral(" ORDER BY DOM, DOM1, KVART, KVART1");
+    case SortField::Flat: return QStringLiteral(" ORDER BY KVART, KVART1");
+    case SortField::Name: break;
     }
-    return currentTab == 2 ? QStringLiteral(" ORDER BY PREDPR, PRIM")
+    return currentTab == DirectoryKind::Enterprises ? QStringLiteral(" ORDER BY PREDPR, PRIM")
                            : QStringLiteral(" ORDER BY FAMILY");
 }
 
-SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, int sortField,
-                             int currentTab)
+SearchQuery buildSearchQuery(const SearchCriteria &criteria, DirectoryKind selectedTab,
+                             SortField sortField, DirectoryKind currentTab)
 {
     SearchQuery q;
-    q.kind = kindForTab(selectedTab);
+    q.kind = selectedTab;
     switch (q.kind) {
     case DirectoryKind::Residents: q.text = QStringLiteral("Select * From NASELEN"); break;
     case DirectoryKind::Enterprises: q.text = QStringLiteral("Select * From PREDPR"); break;
@@ -79,7 +79,7 @@ SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, in
 
     criterion(criteria.number, QStringLiteral(" WHERE N_tel like '"), QString(),
               QStringLiteral("k_n_tel"), true);
-    const bool enterprises = selectedTab == 2;
+    const bool enterprises = selectedTab == DirectoryKind::Enterprises;
     const QString nameColumn = enterprises ? QStringLiteral("PREDPR") : QStringLiteral("FAMILY");
     criterion(criteria.name, QStringLiteral(" WHERE %1 like '").arg(nameColumn),
               QStringLiteral(" AND %1 like '").arg(nameColumn),

@@ -7,6 +7,10 @@
 
 namespace korvana {
 
+// The search field that last had the focus, which orders the result;
+// numbered as the fields stand in the window.
+enum class SortField { Number = 1, Name = 2, Street = 3, House = 4, Flat = 5 };
+
 // What the five search fields hold, untrimmed, exactly as typed.
 struct SearchCriteria {
     QString number; // Tent
@@ -33,13 +37,15 @@ struct SearchQuery {
     bool invalid = false;
 };
 
-// The ORDER BY clause, with its leading blank, for a sort field (1..5) and
-// the tab whose controls are shown.
-QString orderByClause(int sortField, int currentTab);
+// The ORDER BY clause, with its leading blank, for a sort field and the
+// directory whose controls are shown.
+QString orderByClause(SortField sortField, DirectoryKind currentTab);
 
-// The query for the five criteria on the selected tab.
-SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, int sortField,
-                             int currentTab);
+// The query for the five criteria on the directory of the selected tab.
+// The name order follows `currentTab`, which a tab change sets before it
+// searches; a name order the selected table lacks makes the query invalid.
+SearchQuery buildSearchQuery(const SearchCriteria &criteria, DirectoryKind selectedTab,
+                             SortField sortField, DirectoryKind currentTab);
 
 // The query a record source holds before its first search: the whole table
 // in stored order.

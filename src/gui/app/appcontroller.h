@@ -1,12 +1,12 @@
 #pragma once
 
-#include "core/app/sidefiles.h"
+#include "core/app/placement.h"
+#include "core/store/directorykind.h"
+#include "core/window/widthtable.h"
 
 #include <QObject>
-#include <QRect>
 #include <QString>
 
-#include <array>
 #include <memory>
 
 class QSettings;
@@ -14,8 +14,9 @@ class QSettings;
 namespace korvana {
 
 class DialerPanel;
-class GridBinding;
+class Directories;
 class MainWindow;
+class PersonalGrid;
 class PersonalModel;
 class RecordSource;
 class SearchController;
@@ -23,7 +24,7 @@ class Store;
 
 // The program's life: what runs when the window loads (the store, the lists,
 // the side files, the placement) and unloads (widths and placement saved),
-// and the wiring of every subsystem onto the window's controls.
+// and the wiring of the subsystems onto the window.
 class AppController : public QObject {
     Q_OBJECT
 public:
@@ -40,8 +41,8 @@ public:
     MainWindow *window() const { return m_window.get(); }
     SearchController *search() const { return m_search; }
     DialerPanel *dialer() const { return m_dialer; }
-    RecordSource *source(int tab) const { return m_sources[tab - 1]; }
-    PersonalModel *personalModel() const { return m_personalModel; }
+    RecordSource *source(DirectoryKind kind) const;
+    PersonalModel *personalModel() const;
     const WGridCol &widths() const { return m_widths; }
     Store *store() const { return m_store.get(); }
 
@@ -52,28 +53,21 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void openStore();
     void loadPropertySettings();
     void restorePlacement();
-    void applyOuterPlacement();
     void layout();
-    void columnResized(int grid, int column, int newPixels);
-    void copyToPersonal(int tab);
     void shutDown();
-    float outerWidthTwips() const;
-    float outerHeightTwips() const;
 
     QString m_folder;
     QSettings *m_settings;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<MainWindow> m_window;
-    std::array<RecordSource *, 3> m_sources{};
+    std::unique_ptr<Directories> m_directories;
     SearchController *m_search = nullptr;
     DialerPanel *m_dialer = nullptr;
-    PersonalModel *m_personalModel = nullptr;
+    PersonalGrid *m_personal = nullptr;
     WGridCol m_widths;
-    QRect m_outerPlacement;
-    bool m_applyingWidths = false;
+    Placement m_placement; // as restored, set again once the window has its frame
     bool m_shutDown = false;
 };
 

@@ -2,18 +2,18 @@
 
 #include "core/dialer/dialattempt.h"
 
-class QAbstractButton;
-class QComboBox;
-class QLabel;
 class QWidget;
 
 namespace korvana {
+
+struct DialPanel;
 
 // The dialing and modem panels of the main window as the dialer sees them.
 class DialerPanel : public QObject, public DialerView {
     Q_OBJECT
 public:
-    explicit DialerPanel(QWidget *window, QObject *parent = nullptr);
+    // Messages are shown over `messageParent`.
+    DialerPanel(const DialPanel &panel, QWidget *messageParent, QObject *parent = nullptr);
 
     DialAttempt &attempt() { return m_attempt; }
 
@@ -31,13 +31,8 @@ public:
     void showDialerMessage(const QString &text) override;
 
 private:
-    QWidget *m_window;
-    QComboBox *m_port;
-    QComboBox *m_exchange;
-    QComboBox *m_commy;
-    QLabel *m_status;
-    QAbstractButton *m_dial;
-    QAbstractButton *m_cancel;
+    const DialPanel &m_panel;
+    QWidget *m_messageParent;
     DialAttempt m_attempt;
 };
 

@@ -1,83 +1,69 @@
 #include "gui/search/searchcontroller.h"
 
 #include "core/search/recordsource.h"
+#include "gui/search/directories.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
 #include "gui/window/messages.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTabBar>
-#include <QTableView>
+#include <QPushButton>
 
 namespace korvana {
 
 namespace {
 
-const char *const kFieldNames[5] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
-
-// Hidden fields bound to the number and name of each source's current record.
-const char *const kBoundNumber[3] = {"Text1", "Text1_p", "Text1_m"};
-const char *const kBoundName[3] = {"Text2", "Text2_p", "Text2_m"};
-
 const QString kPressEnter = QStringLiteral("Нажмите <Enter> или <OK>");
 
-template<typename T>
-T *child(QWidget *window, const char *name)
-{
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
+SortField fieldAt(int index) { return static_cast<SortField>(index + 1); }
 
 } // namespace
 
-SearchController::SearchController(QWidget *window, const std::array<RecordSource *, 3> &sources,
-                                   QObject *parent)
-    : QObject(parent), m_window(window), m_sources(sources)
+SearchController::SearchController(MainWindow &window, Directories &directories, QObject *parent)
+    : QObject(parent), m_window(window), m_panel(window.searchPanel()), m_directories(directories)
 {
-    for (int i = 0; i < 5; ++i) {
-        m_fields[i] = child<QLineEdit>(window, kFieldNames[i]);
-        m_fields[i]->installEventFilter(this);
-        connect(m_fields[i], &QLineEdit::textChanged, this, [this, i] { fieldChanged(i + 1); });
+    for (int i = 0; i < int(m_panel.fields.size()); ++i) {
+        m_panel.fields[i]->installEventFilter(this);
+        connect(m_panel.fields[i], &QLineEdit::textChanged, this, [this, i] { fieldChanged(fieldAt(i)); });
     }
-    m_tabs = child<QTabBar>(window, "TabStrip1");
-    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) { tabChosen(index + 1); });
-    m_clear = child<QAbstractButton>(window, "Command1");
-    connect(m_clear, &QAbstractButton::clicked, this, &SearchController::clearCriteria);
-    m_count = child<QLabel>(window, "Label7");
-    m_commy = child<QComboBox>(window, "Commy");
-    for (int i = 0; i < 3; ++i) {
-        m_grids[i] = window->findChild<QTableView *>(QStringLiteral("DBGrid%1").arg(i + 1));
-        connect(m_sources[i], &RecordSource::repositioned, this,
-                [this, i] { repositioned(m_sources[i]); });
+    connect(m_panel.tabs, &QTabBar::currentChanged, this,
+            [this](int index) { tabChosen(kindForTab(index + 1)); });
+    connect(m_panel.clear, &QPushButton::clicked, this, &SearchController::clearCriteria);
+    for (DirectoryView &d : m_directories) {
+        const DirectoryKind kind = d.kind;
+        connect(d.source, &RecordSource::repositioned, this, [this, kind] { repositioned(kind); });
     }
 }
 
 SearchCriteria SearchController::criteria() const
 {
-    return {m_fields[0]->text(), m_fields[1]->text(), m_fields[2]->text(), m_fields[3]->text(),
-            m_fields[4]->text()};
+    const auto &f = m_panel.fields;
+    return {f[0]->text(), f[1]->text(), f[2]->text(), f[3]->text(), f[4]->text()};
 }
 
-RecordSource *SearchController::source(int tab) const
+DirectoryKind SearchController::selectedTab() const
 {
-    return m_sources[tab == 1 ? 0 : tab == 2 ? 1 : 2];
+    return kindForTab(m_panel.tabs->currentIndex() + 1);
 }
 
 void SearchController::runSearch()
 {
     ++m_searchCount;
-    const int tab = m_tabs->currentIndex() + 1;
-    RecordSource *rs = source(tab);
-    rs->setQuery(buildSearchQuery(criteria(), tab, m_sortField, m_currentTab));
-    if (rs->refresh() == RecordSource::Outcome::Malformed) {
-        showMessage(m_window,
+    const DirectoryView &d = m_directories[selectedTab()];
+    d.source->setQuery(buildSearchQuery(criteria(), d.kind, m_sortField, m_currentTab));
+    if (d.source->refresh() == RecordSource::Outcome::Malformed) {
+        showMessage(&m_window,
                     {QStringLiteral("Вы хотели сказать Э?"),
                      QStringLiteral("Проверьте раскладку клавиатуры"), kPressEnter},
                     MessageIcon::Critical, MessageButtons::Ok);
         // Mend the field the user is typing in: the apostrophe was meant as Э.
         // Setting the text runs the search again through its change handling.
-        QLineEdit *field = m_sortField == 2 ? m_fields[1] : m_sortField == 3 ? m_fields[2] : nullptr;
+        QLineEdit *field = m_sortField == SortField::Name     ? m_panel.fields[1]
+                           : m_sortField == SortField::Street ? m_panel.fields[2]
+                                                               : nullptr;
         if (field) {
             const QString text = field->text();
             const qsizetype at = text.indexOf(u'\'');
@@ -86,17 +72,16 @@ void SearchController::runSearch()
         }
     }
     // Other failures pass silently; the grid shows what its source holds.
-    if (QTableView *grid = m_grids[tab == 1 ? 0 : tab == 2 ? 1 : 2])
-        grid->viewport()->update();
+    d.controls->grid->viewport()->update();
 }
 
-void SearchController::fieldChanged(int field)
+void SearchController::fieldChanged(SortField field)
 {
-    if (field == 4 || field == 5) {
-        if (!passesDigitsCheck(m_fields[field - 1]->text())) {
-            showMessage(m_window,
-                        {field == 4 ? QStringLiteral("Ввод номера дома, ЦИФРЫ")
-                                    : QStringLiteral("Ввод номера квартиры, ЦИФРЫ"),
+    if (field == SortField::House || field == SortField::Flat) {
+        if (!passesDigitsCheck(m_panel.fields[int(field) - 1]->text())) {
+            showMessage(&m_window,
+                        {field == SortField::House ? QStringLiteral("Ввод номера дома, ЦИФРЫ")
+                                                   : QStringLiteral("Ввод номера квартиры, ЦИФРЫ"),
                          kPressEnter},
                         MessageIcon::Critical, MessageButtons::Ok);
             return;
@@ -108,9 +93,9 @@ void SearchController::fieldChanged(int field)
 bool SearchController::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::FocusIn) {
-        for (int i = 0; i < 5; ++i) {
-            if (watched == m_fields[i]) {
-                m_sortField = i + 1;
+        for (int i = 0; i < int(m_panel.fields.size()); ++i) {
+            if (watched == m_panel.fields[i]) {
+                m_sortField = fieldAt(i);
                 runSearch();
                 break;
             }
@@ -121,53 +106,50 @@ bool SearchController::eventFilter(QObject *watched, QEvent *event)
 
 void SearchController::tick()
 {
-    const QString joined = m_fields[0]->text() + m_fields[2]->text() + m_fields[3]->text()
-        + m_fields[4]->text() + m_fields[1]->text();
+    const auto &f = m_panel.fields;
+    const QString joined = f[0]->text() + f[2]->text() + f[3]->text() + f[4]->text() + f[1]->text();
     bool any = false;
     for (QChar c : joined)
         any = any || c != u' ';
-    m_clear->setEnabled(any);
+    m_panel.clear->setEnabled(any);
 }
 
 void SearchController::clearCriteria()
 {
-    for (QLineEdit *field : m_fields)
+    for (QLineEdit *field : m_panel.fields)
         field->setText(QString());
 }
 
-void SearchController::tabChosen(int index)
+void SearchController::tabChosen(DirectoryKind tab)
 {
-    if (index == m_currentTab)
+    if (tab == m_currentTab)
         return;
-    for (const char *group : {"Label2(%1)", "Frame4(%1)", "Frame5(%1)"}) {
-        for (int i = 0; i < 3; ++i) {
-            if (auto *w = m_window->findChild<QWidget *>(QString::fromLatin1(group).arg(i)))
-                w->setVisible(i == index - 1);
-        }
-    }
+    for (const DirectoryView &d : m_directories)
+        d.controls->nameLabel->setVisible(d.kind == tab);
+    for (const DirectoryView &d : m_directories)
+        d.controls->gridFrame->setVisible(d.kind == tab);
+    for (const DirectoryView &d : m_directories)
+        d.controls->navigationFrame->setVisible(d.kind == tab);
     // The count of the directory now in front, from its last search.
-    m_count->setText(QStringLiteral("из ") + QString::number(source(index)->recordCount()));
-    m_currentTab = index;
-    fieldChanged(1);
+    m_panel.count->setText(QStringLiteral("из ")
+                           + QString::number(m_directories[tab].source->recordCount()));
+    m_currentTab = tab;
+    fieldChanged(SortField::Number);
 }
 
-void SearchController::repositioned(RecordSource *rs)
+void SearchController::repositioned(DirectoryKind kind)
 {
-    const int i = rs == m_sources[0] ? 0 : rs == m_sources[1] ? 1 : 2;
-    const int position = rs->absolutePosition();
-    rs->setCaption(QString::number(position + 1));
-    const QVariant number = rs->fieldValue(tableInfo(rs->kind()).fields.at(
-        rs->kind() == DirectoryKind::Enterprises ? 1 : 0));
-    const QVariant name = rs->fieldValue(tableInfo(rs->kind()).fields.at(
-        rs->kind() == DirectoryKind::Enterprises ? 0 : 1));
-    QLineEdit *numberField = child<QLineEdit>(m_window, kBoundNumber[i]);
-    QLineEdit *nameField = child<QLineEdit>(m_window, kBoundName[i]);
-    if (numberField && nameField) {
-        numberField->setText(number.toString());
-        nameField->setText(name.toString());
-    }
-    m_commy->setEditText(number.toString() + QStringLiteral(" ") + name.toString());
-    m_count->setText(QStringLiteral("из ") + QString::number(rs->recordCount()));
+    const DirectoryView &d = m_directories[kind];
+    RecordSource *rs = d.source;
+    rs->setCaption(QString::number(rs->absolutePosition() + 1));
+    const QStringList &fields = tableInfo(kind).fields;
+    const bool enterprises = kind == DirectoryKind::Enterprises;
+    const QString number = rs->fieldValue(fields.at(enterprises ? 1 : 0)).toString();
+    const QString name = rs->fieldValue(fields.at(enterprises ? 0 : 1)).toString();
+    d.controls->number->setText(number);
+    d.controls->name->setText(name);
+    m_window.dialPanel().commy->setEditText(number + QStringLiteral(" ") + name);
+    m_panel.count->setText(QStringLiteral("из ") + QString::number(rs->recordCount()));
 }
 
 } // namespace korvana

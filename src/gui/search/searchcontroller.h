@@ -4,37 +4,27 @@
 
 #include <QObject>
 
-#include <array>
-
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QTabBar;
-class QTableView;
-class QToolButton;
-class QAbstractButton;
-class QWidget;
-
 namespace korvana {
 
-class RecordSource;
+class Directories;
+class MainWindow;
+struct SearchPanel;
 
 // Searching as the user types: the five criterion fields, the clear button,
-// the tabs and the position display, wired onto the main window's controls
-// (found by their object names). It owns `SortField` and `CurrentTab`.
+// the tabs and the position display. It owns `SortField` and `CurrentTab`.
 class SearchController : public QObject {
     Q_OBJECT
 public:
-    SearchController(QWidget *window, const std::array<RecordSource *, 3> &sources,
-                     QObject *parent = nullptr);
+    // Works on the window's search panel and writes the current entry into
+    // its dial box; messages are shown over the window.
+    SearchController(MainWindow &window, Directories &directories, QObject *parent = nullptr);
 
-    int sortField() const { return m_sortField; }
-    void setSortField(int field) { m_sortField = field; }
-    int currentTab() const { return m_currentTab; }
-    void setCurrentTab(int tab) { m_currentTab = tab; }
+    SortField sortField() const { return m_sortField; }
+    void setSortField(SortField field) { m_sortField = field; }
+    DirectoryKind currentTab() const { return m_currentTab; }
+    void setCurrentTab(DirectoryKind tab) { m_currentTab = tab; }
 
     SearchCriteria criteria() const;
-    RecordSource *source(int tab) const;
 
     // Reads the fields, builds the query of the selected tab, runs it and
     // shows it; a malformed query brings its message and the mend.
@@ -45,25 +35,21 @@ public:
     // The tick of the window timer: the clear button follows the criteria.
     void tick();
     void clearCriteria();
-    void tabChosen(int index);
+    void tabChosen(DirectoryKind tab);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void fieldChanged(int field);
-    void repositioned(RecordSource *source);
+    void fieldChanged(SortField field);
+    void repositioned(DirectoryKind kind);
+    DirectoryKind selectedTab() const;
 
-    QWidget *m_window;
-    std::array<RecordSource *, 3> m_sources;
-    std::array<QLineEdit *, 5> m_fields{};
-    QTabBar *m_tabs = nullptr;
-    QAbstractButton *m_clear = nullptr;
-    QLabel *m_count = nullptr;
-    QComboBox *m_commy = nullptr;
-    std::array<QTableView *, 3> m_grids{};
-    int m_sortField = 1;
-    int m_currentTab = 1;
+    MainWindow &m_window;
+    const SearchPanel &m_panel;
+    Directories &m_directories;
+    SortField m_sortField = SortField::Number;
+    DirectoryKind m_currentTab = DirectoryKind::Residents;
     int m_searchCount = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,11 +45,6 @@ void condenseToFit(QLabel *label)
 QString arrayName(const char *name, int index)
 {
     return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
-}
-
-int indexOf(DirectoryKind kind)
-{
-    return static_cast<int>(kind) - 1;
 }
 
 QString gridName(DirectoryKind kind)
@@ -137,6 +133,7 @@ void MainWindow::build()
 
     // The clear button comes first so that it heads the focus chain.
     auto *command1 = new QPushButton(this);
+    m_search.clear = command1;
     command1->setObjectName(QStringLiteral("Command1"));
     command1->setIcon(artwork::clearIcon());
     command1->setIconSize(QSize(32, 32));
@@ -145,12 +142,13 @@ void MainWindow::build()
     place(command1, 240, 600, 615, 615);
 
     // Search panel. The fields belong to the window and lie over the frame.
-    QGroupBox *frame1 = frame(QStringLiteral("Frame1"),
+    QGroupBox *frame1 = m_frame1 = frame(QStringLiteral("Frame1"),
                               QStringLiteral("Поиск в справочнике г. ") + kTownName, 0, 0, 5175, 1455);
     label(frame1, QStringLiteral("Label1"), QStringLiteral("Номер"), 1080, 600, 615, 255);
-    label(frame1, arrayName("Label2", 0), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
-    label(frame1, arrayName("Label2", 1), QStringLiteral("Предприятие"), 1800, 600, 1095, 255)->hide();
-    label(frame1, arrayName("Label2", 2), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
+    m_directories[0].nameLabel = label(frame1, arrayName("Label2", 0), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
+    m_directories[1].nameLabel = label(frame1, arrayName("Label2", 1), QStringLiteral("Предприятие"), 1800, 600, 1095, 255);
+    m_directories[1].nameLabel->hide();
+    m_directories[2].nameLabel = label(frame1, arrayName("Label2", 2), QStringLiteral("Ф И О "), 1800, 600, 615, 255);
     label(frame1, QStringLiteral("Label3"), QStringLiteral("Улица"), 3000, 600, 615, 255);
     label(frame1, QStringLiteral("Label4"), QStringLiteral("Дом"), 3960, 600, 495, 255);
     label(frame1, QStringLiteral("Label5"), QStringLiteral("Кв"), 4680, 600, 375, 255);
@@ -159,23 +157,27 @@ void MainWindow::build()
     tent->setToolTip(QStringLiteral("Для записи образца используются цифры и  символы шаблона ( *, ?).   * — соответствует цепочке цифр, ? — одной цифре"));
     QLineEdit *tefio = lineEdit(this, QStringLiteral("Tefio"), 1800, 960, 1095, 285);
     tefio->setToolTip(QStringLiteral("Для записи образца используются буквы и  символы шаблона ( *, ?).  Где  * — соответствует цепочке букв, ? — одной букве"));
-    lineEdit(this, QStringLiteral("Testr"), 3000, 960, 855, 285);
-    lineEdit(this, QStringLiteral("Tedom"), 3960, 960, 495, 285);
-    lineEdit(this, QStringLiteral("Tekv"), 4560, 960, 495, 285);
+    m_search.fields = {tent, tefio, lineEdit(this, QStringLiteral("Testr"), 3000, 960, 855, 285),
+                       lineEdit(this, QStringLiteral("Tedom"), 3960, 960, 495, 285),
+                       lineEdit(this, QStringLiteral("Tekv"), 4560, 960, 495, 285)};
 
     // Dialing panel.
     QGroupBox *frame2 = frame(QStringLiteral("Frame2"), QStringLiteral("Набрать номер"), 5280, 0, 3135, 1455);
+    m_dial.dialFrame = frame2;
     auto *command2 = new QPushButton(frame2);
+    m_dial.dial = command2;
     command2->setObjectName(QStringLiteral("Command2"));
     command2->setIcon(artwork::dialIcon());
     command2->setIconSize(QSize(24, 24));
     place(command2, 2400, 120, 735, 495);
     auto *command3 = new QPushButton(QStringLiteral("Отмена"), frame2);
+    m_dial.cancel = command3;
     command3->setObjectName(QStringLiteral("Command3"));
     place(command3, 1560, 120, 735, 495);
     command3->hide();
     label(frame2, QStringLiteral("Label8"), QStringLiteral("Журнал звонков"), 120, 480, 1335, 255);
     auto *commy = new QComboBox(frame2);
+    m_dial.commy = commy;
     commy->setObjectName(QStringLiteral("Commy"));
     commy->setEditable(true);
     // The dial box is retyped freely; what is typed is not added to the list.
@@ -186,33 +188,44 @@ void MainWindow::build()
     status->setFrameStyle(QFrame::Box | QFrame::Plain);
     status->setLineWidth(1);
     status->setAlignment(Qt::AlignCenter);
+    m_dial.status = status;
 
     // Fields that only carry the current record's values; never shown.
-    lineEdit(frame2, QStringLiteral("Text1"), 1560, 1080, 735, 285)->hide();
-    lineEdit(frame2, QStringLiteral("Text2"), 120, 1080, 1335, 285)->hide();
-    lineEdit(frame2, QStringLiteral("Text1_p"), 120, 1080, 1335, 285)->hide();
-    lineEdit(frame2, QStringLiteral("Text2_p"), 1560, 1080, 735, 285)->hide();
-    lineEdit(this, QStringLiteral("Text1_m"), 5400, 1080, 1335, 285)->hide();
-    lineEdit(this, QStringLiteral("Text2_m"), 6840, 1080, 735, 285)->hide();
+    const auto bound = [&](QWidget *parent, const QString &name, double l, double t, double w, double h) {
+        QLineEdit *edit = lineEdit(parent, name, l, t, w, h);
+        edit->hide();
+        return edit;
+    };
+    m_directories[0].number = bound(frame2, QStringLiteral("Text1"), 1560, 1080, 735, 285);
+    m_directories[0].name = bound(frame2, QStringLiteral("Text2"), 120, 1080, 1335, 285);
+    m_directories[1].number = bound(frame2, QStringLiteral("Text1_p"), 120, 1080, 1335, 285);
+    m_directories[1].name = bound(frame2, QStringLiteral("Text2_p"), 1560, 1080, 735, 285);
+    m_directories[2].number = bound(this, QStringLiteral("Text1_m"), 5400, 1080, 1335, 285);
+    m_directories[2].name = bound(this, QStringLiteral("Text2_m"), 6840, 1080, 735, 285);
 
     // Modem panel.
     QGroupBox *frame3 = frame(QStringLiteral("Frame3"), QStringLiteral("Мой МОДЕМ"), 8520, 0, 1335, 1695);
+    m_dial.modemFrame = frame3;
     label(frame3, arrayName("Label6", 0), QStringLiteral("ПОРТ:"), 120, 360, 495, 315);
     auto *port = new QComboBox(frame3);
     port->setObjectName(QStringLiteral("cboPort"));
+    m_dial.port = port;
     place(port, 0, 600, 1305, 315);
     label(frame3, arrayName("Label6", 1), QStringLiteral("Подкл. k АТС:"), 120, 1080, 1095, 315);
     auto *exchange = new QComboBox(frame3);
     exchange->setObjectName(QStringLiteral("ATC"));
+    m_dial.exchange = exchange;
     place(exchange, 0, 1320, 1305, 315);
 
     // Pictures.
     auto *picture = new PictureBox(this);
+    m_picture = picture;
     picture->setObjectName(QStringLiteral("Picture2"));
     picture->setPixmap(artwork::townPicture());
     picture->setEnabled(false);
     place(picture, 7080, 50, 2775, 2295);
     auto *band = new QLabel(this);
+    m_band = band;
     band->setObjectName(arrayName("Image1", 0));
     band->setPixmap(artwork::bandPicture());
     band->setScaledContents(true);
@@ -221,6 +234,7 @@ void MainWindow::build()
     // Directory area: the strip, then the navigation bars and the count
     // beside the tabs, then the grids over the strip's panel.
     auto *tabs = new TabStrip(this);
+    m_search.tabs = tabs;
     tabs->setObjectName(QStringLiteral("TabStrip1"));
     tabs->setFont(designFont(8.25, true));
     const struct {
@@ -240,10 +254,12 @@ void MainWindow::build()
         data->setObjectName(QStringLiteral("Data%1").arg(i + 1));
         place(data, 0, 0, 1845, 375);
         navigation->setVisible(i == 0);
+        m_directories[i].navigationFrame = navigation;
+        m_directories[i].data = data;
     }
 
-    QGroupBox *frame6 = frame(QStringLiteral("Frame6"), QString(), 5760, 1800, 975, 495);
-    label(frame6, QStringLiteral("Label7"), QStringLiteral("Label7"), 120, 180, 855, 180);
+    QGroupBox *frame6 = m_frame6 = frame(QStringLiteral("Frame6"), QString(), 5760, 1800, 975, 495);
+    m_search.count = label(frame6, QStringLiteral("Label7"), QStringLiteral("Label7"), 120, 180, 855, 180);
 
     const double gridHeights[] = {4125, 4005, 3885};
     for (int i = 0; i < 3; ++i) {
@@ -255,13 +271,21 @@ void MainWindow::build()
         grid->verticalHeader()->setFont(designFont(8.25));
         grid->setCellPointSize(kind == DirectoryKind::Enterprises ? 8.25 : 12);
         place(grid, 0, 120, 9690, gridHeights[i]);
+        connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
+                [this, kind](int column, int, int pixels) {
+                    if (!m_applyingLayout)
+                        Q_EMIT columnResized(kind, column, pixels);
+                });
+        m_directories[i].kind = kind;
+        m_directories[i].gridFrame = holder;
+        m_directories[i].grid = grid;
     }
 
-    auto *timer = new QTimer(this);
-    timer->setObjectName(QStringLiteral("Timer1"));
-    timer->setInterval(300);
-    connect(timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
-    timer->start();
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("Timer1"));
+    m_timer->setInterval(300);
+    connect(m_timer, &QTimer::timeout, this, &MainWindow::onTimerTick);
+    m_timer->start();
 
     setStacking();
     setTabOrderChain();
@@ -272,34 +296,30 @@ void MainWindow::setStacking()
     // Back to front. The band is drawn under everything, as a plain image
     // would be; the panels cover the picture; the grid frames cover the
     // strip's panel, the residents' grid in front.
-    const QStringList backToFront = {
-        arrayName("Image1", 0), QStringLiteral("TabStrip1"), QStringLiteral("Picture2"),
-        QStringLiteral("Frame1"), QStringLiteral("Frame2"), QStringLiteral("Frame3"), QStringLiteral("Frame6"),
-        arrayName("Frame5", 2), arrayName("Frame5", 1), arrayName("Frame5", 0),
-        arrayName("Frame4", 2), arrayName("Frame4", 1), arrayName("Frame4", 0),
-        QStringLiteral("Command1"), QStringLiteral("Tent"), QStringLiteral("Tefio"), QStringLiteral("Testr"),
-        QStringLiteral("Tedom"), QStringLiteral("Tekv"), QStringLiteral("Text1_m"), QStringLiteral("Text2_m"),
-    };
-    for (const QString &name : backToFront)
-        findChild<QWidget *>(name, Qt::FindDirectChildrenOnly)->raise();
+    QList<QWidget *> backToFront = {m_band, m_search.tabs, m_picture, m_frame1, m_dial.dialFrame,
+                                    m_dial.modemFrame, m_frame6};
+    for (int i = 2; i >= 0; --i)
+        backToFront << m_directories[i].navigationFrame;
+    for (int i = 2; i >= 0; --i)
+        backToFront << m_directories[i].gridFrame;
+    backToFront << m_search.clear;
+    for (QLineEdit *field : m_search.fields)
+        backToFront << field;
+    backToFront << m_directories[2].number << m_directories[2].name;
+    for (QWidget *w : backToFront)
+        w->raise();
 }
 
 void MainWindow::setTabOrderChain()
 {
-    const QStringList order = {
-        QStringLiteral("Command1"), QStringLiteral("Tent"),     QStringLiteral("Tefio"),
-        QStringLiteral("Testr"),    QStringLiteral("Tedom"),    QStringLiteral("Tekv"),
-        QStringLiteral("Command2"), QStringLiteral("cboPort"),  QStringLiteral("ATC"),
-        QStringLiteral("Command3"), QStringLiteral("Commy"),    QStringLiteral("TabStrip1"),
-        QStringLiteral("DBGrid2"),  QStringLiteral("DBGrid1"),  QStringLiteral("DBGrid3"),
-    };
-    QWidget *previous = nullptr;
-    for (const QString &name : order) {
-        QWidget *current = findChild<QWidget *>(name);
-        if (previous)
-            QWidget::setTabOrder(previous, current);
-        previous = current;
-    }
+    QList<QWidget *> order = {m_search.clear};
+    for (QLineEdit *field : m_search.fields)
+        order << field;
+    order << m_dial.dial << m_dial.port << m_dial.exchange << m_dial.cancel << m_dial.commy
+          << m_search.tabs << grid(DirectoryKind::Enterprises) << grid(DirectoryKind::Residents)
+          << grid(DirectoryKind::Personal);
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void MainWindow::onTimerTick()
@@ -308,44 +328,69 @@ void MainWindow::onTimerTick()
     Q_EMIT ticked();
 }
 
-DirectoryGrid *MainWindow::grid(DirectoryKind kind) const
+LayoutInput MainWindow::layoutInput() const
 {
-    return findChild<DirectoryGrid *>(gridName(kind));
+    const QRectF picture = twipsGeometry(m_picture);
+    const Placement outer = outerPlacement();
+    LayoutInput in;
+    in.minimised = isMinimized();
+    in.width = outer.width;
+    in.height = outer.height;
+    in.dialPanelVisible = !m_dial.dialFrame->isHidden();
+    in.pictureWidth = float(picture.width());
+    in.pictureLeft = float(picture.left());
+    in.pictureVisible = !m_picture->isHidden();
+    return in;
 }
 
-DataControl *MainWindow::dataControl(DirectoryKind kind) const
+void MainWindow::applyLayout(const LayoutPlan &plan)
 {
-    return findChild<DataControl *>(QStringLiteral("Data%1").arg(static_cast<int>(kind)));
+    const auto size = [this](QWidget *control, float width, std::optional<float> height) {
+        QRectF r = twipsGeometry(control);
+        r.setWidth(width);
+        if (height)
+            r.setHeight(*height);
+        setTwipsGeometry(control, r);
+    };
+    size(m_search.tabs, plan.tabStripWidth, plan.tabStripHeight);
+    for (const DirectoryControls &d : m_directories)
+        size(d.gridFrame, plan.frameWidth, plan.frameHeight);
+    for (const DirectoryControls &d : m_directories)
+        size(d.grid, plan.gridWidth, plan.gridHeight);
+    size(m_band, plan.bandWidth, std::nullopt);
+    if (plan.pictureLeft) {
+        QRectF r = twipsGeometry(m_picture);
+        r.moveLeft(*plan.pictureLeft);
+        setTwipsGeometry(m_picture, r);
+    }
+    if (plan.pictureVisible)
+        m_picture->setVisible(*plan.pictureVisible);
+
+    // Widths set here are not the user's: they must not be stored back.
+    m_applyingLayout = true;
+    for (const ColumnWidth &c : plan.columns)
+        grid(DirectoryKind(c.grid))->setColumnWidth(c.column, twipsToPixels(c.width, m_dpi));
+    m_applyingLayout = false;
+    for (const DirectoryControls &d : m_directories)
+        d.grid->setCellPointSize(plan.cellPointSize[static_cast<int>(d.kind) - 1]);
+    for (const DirectoryControls &d : m_directories)
+        d.grid->viewport()->update();
 }
 
-QGroupBox *MainWindow::gridFrame(DirectoryKind kind) const
+Placement MainWindow::outerPlacement() const
 {
-    return findChild<QGroupBox *>(arrayName("Frame4", indexOf(kind)));
+    const QRect outer = frameGeometry();
+    return Placement{float(pixelsToTwips(outer.x(), m_dpi)), float(pixelsToTwips(outer.y(), m_dpi)),
+                     float(pixelsToTwips(outer.width(), m_dpi)),
+                     float(pixelsToTwips(outer.height(), m_dpi))};
 }
 
-QGroupBox *MainWindow::navigationFrame(DirectoryKind kind) const
+void MainWindow::setOuterPlacement(const Placement &p)
 {
-    return findChild<QGroupBox *>(arrayName("Frame5", indexOf(kind)));
-}
-
-QLabel *MainWindow::nameLabel(DirectoryKind kind) const
-{
-    return findChild<QLabel *>(arrayName("Label2", indexOf(kind)));
-}
-
-QTabBar *MainWindow::tabStrip() const
-{
-    return findChild<QTabBar *>(QStringLiteral("TabStrip1"));
-}
-
-QTimer *MainWindow::timer() const
-{
-    return findChild<QTimer *>(QStringLiteral("Timer1"));
-}
-
-void MainWindow::setGridCellPointSize(DirectoryKind kind, qreal points)
-{
-    grid(kind)->setCellPointSize(points);
+    // The stored size is the outer one, frame and title bar included.
+    const QSize frame = frameGeometry().size() - size();
+    resize(QSize(twipsToPixels(p.width, m_dpi), twipsToPixels(p.height, m_dpi)) - frame);
+    move(twipsToPixels(p.left, m_dpi), twipsToPixels(p.top, m_dpi));
 }
 
 } // namespace korvana

@@ -1,25 +1,65 @@
 #pragma once
 
+#include "core/app/placement.h"
 #include "core/store/directorykind.h"
+#include "core/window/layoutpass.h"
 
 #include <QRectF>
 #include <QWidget>
 
+#include <array>
+
+class QComboBox;
 class QGroupBox;
 class QLabel;
-class QTabBar;
+class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace korvana {
 
 class DataControl;
 class DirectoryGrid;
+class PictureBox;
+class TabStrip;
+
+// The search panel: the five criterion fields in their order (Tent, Tefio,
+// Testr, Tedom, Tekv), the clear button, the tab strip and the count label.
+struct SearchPanel {
+    std::array<QLineEdit *, 5> fields{};
+    QPushButton *clear = nullptr;  // Command1
+    TabStrip *tabs = nullptr;      // TabStrip1
+    QLabel *count = nullptr;       // Label7
+};
+
+// The dialing panel (Frame2) and the modem panel (Frame3).
+struct DialPanel {
+    QGroupBox *dialFrame = nullptr;  // Frame2
+    QGroupBox *modemFrame = nullptr; // Frame3
+    QPushButton *dial = nullptr;     // Command2
+    QPushButton *cancel = nullptr;   // Command3
+    QComboBox *commy = nullptr;      // Commy
+    QLabel *status = nullptr;        // Status
+    QComboBox *port = nullptr;       // cboPort
+    QComboBox *exchange = nullptr;   // ATC
+};
+
+// The controls that belong to one directory.
+struct DirectoryControls {
+    DirectoryKind kind = DirectoryKind::Residents;
+    QLabel *nameLabel = nullptr;         // Label2(i), over Tefio
+    QGroupBox *gridFrame = nullptr;      // Frame4(i)
+    QGroupBox *navigationFrame = nullptr; // Frame5(i)
+    DataControl *data = nullptr;         // Data1..3
+    DirectoryGrid *grid = nullptr;       // DBGrid1..3
+    QLineEdit *number = nullptr;         // Text1, Text1_p, Text1_m: N_tel of the current record
+    QLineEdit *name = nullptr;           // Text2, Text2_p, Text2_m: its name
+};
 
 // The program's one window, frmDataEnv: every control at its design place
 // and size, with its texts, its initial state, tab order and stacking.
-// Behaviour is wired on from outside: find a control by its name with
-// control<T>() (or findChild), e.g. control<QLineEdit>("Tent"),
-// control<QLabel>("Label2(1)"), control<QGroupBox>("Frame4(0)").
+// Behaviour is wired on from outside through the typed handles below; the
+// controls keep their design names as object names.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -30,23 +70,26 @@ public:
     // The window's resolution for converting twips; fixed at construction.
     qreal logicalDpi() const { return m_dpi; }
 
-    template <typename T>
-    T *control(const QString &name) const
+    const SearchPanel &searchPanel() const { return m_search; }
+    const DialPanel &dialPanel() const { return m_dial; }
+    const DirectoryControls &directory(DirectoryKind kind) const
     {
-        return findChild<T *>(name);
+        return m_directories[static_cast<int>(kind) - 1];
     }
+    DirectoryGrid *grid(DirectoryKind kind) const { return directory(kind).grid; }
+    QTimer *timer() const { return m_timer; }
 
-    DirectoryGrid *grid(DirectoryKind kind) const;
-    DataControl *dataControl(DirectoryKind kind) const;
-    QGroupBox *gridFrame(DirectoryKind kind) const;       // Frame4(i)
-    QGroupBox *navigationFrame(DirectoryKind kind) const; // Frame5(i)
-    QLabel *nameLabel(DirectoryKind kind) const;          // Label2(i)
-    QTabBar *tabStrip() const;
-    QTimer *timer() const;
+    // What the layout pass reads of the window (outer size in twips, the
+    // dialing panel, the picture), and applying what it decided.
+    LayoutInput layoutInput() const;
+    void applyLayout(const LayoutPlan &plan);
 
-    // Cell text size of one directory grid in points; its headings keep
-    // their size.
-    void setGridCellPointSize(DirectoryKind kind, qreal points);
+    // The outer placement (frame and title bar included) in twips.
+    Placement outerPlacement() const;
+    // Moves and sizes the window so that its outer rectangle is `p`. The
+    // frame is known only once the window is shown (and is 0 without a
+    // window manager), so the caller sets it again after the first show.
+    void setOuterPlacement(const Placement &p);
 
     // Geometry of a control in twips relative to its container. Set
     // through here, the twips are kept exactly; a control moved in pixels
@@ -60,6 +103,8 @@ public:
 Q_SIGNALS:
     // Each tick of Timer1, after the title has moved on by one character.
     void ticked();
+    // The user (not the layout) gave a grid column a new width, in pixels.
+    void columnResized(DirectoryKind grid, int column, int pixels);
 
 private:
     void build();
@@ -68,6 +113,15 @@ private:
     void onTimerTick();
 
     qreal m_dpi = 96;
+    SearchPanel m_search;
+    DialPanel m_dial;
+    std::array<DirectoryControls, 3> m_directories{};
+    QGroupBox *m_frame1 = nullptr;   // the search panel's frame
+    QGroupBox *m_frame6 = nullptr;   // around the count label
+    PictureBox *m_picture = nullptr; // Picture2
+    QLabel *m_band = nullptr;        // Image1(0)
+    QTimer *m_timer = nullptr;       // Timer1
+    bool m_applyingLayout = false;
 };
 
 } // namespace korvana

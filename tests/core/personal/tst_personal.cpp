@@ -33,8 +33,7 @@ QList<QStringList> noteRows(Store &store)
 
 void search(RecordSource &rs, const SearchCriteria &c, int sortField = 1)
 {
-    const int tab = int(rs.kind());
-    rs.setQuery(buildSearchQuery(c, tab, sortField, tab));
+    rs.setQuery(buildSearchQuery(c, rs.kind(), SortField(sortField), rs.kind()));
     rs.refresh();
 }
 

@@ -27,17 +27,17 @@ QStringList names(RecordSource &rs, int column = 1)
     return out;
 }
 
+// sortField as the window numbers its fields: 1 number .. 5 flat.
 RecordSource::Outcome search(RecordSource &rs, const SearchCriteria &c, int sortField = 1)
 {
-    const int tab = int(rs.kind());
-    rs.setQuery(buildSearchQuery(c, tab, sortField, tab));
+    rs.setQuery(buildSearchQuery(c, rs.kind(), SortField(sortField), rs.kind()));
     return rs.refresh();
 }
 
 // The rows a plain scan of the folded columns finds, in the query's order.
 QList<qint64> scan(Store &store, const SearchCriteria &c, int sort)
 {
-    const SearchQuery q = buildSearchQuery(c, 1, sort, 1);
+    const SearchQuery q = buildSearchQuery(c, DirectoryKind::Residents, SortField(sort), DirectoryKind::Residents);
     Statement all(store.handle(), QStringLiteral("SELECT rowid FROM NASELEN NOT INDEXED%1 ORDER BY %2")
                                       .arg(q.where, q.orderColumns.join(QStringLiteral(", "))));
     for (int i = 0; i < q.parameters.size(); ++i)
@@ -202,7 +202,8 @@ private Q_SLOTS:
         QVERIFY(before.compare(last) <= 0);
 
         // A plain prefix search is an index range, never a scan of the table.
-        const SearchQuery q = buildSearchQuery({"", "фамилия12", "", "", ""}, 1, 2, 1);
+        const SearchQuery q = buildSearchQuery({"", "фамилия12", "", "", ""}, DirectoryKind::Residents, SortField::Name,
+                                                 DirectoryKind::Residents);
         const QString sql = QStringLiteral("EXPLAIN QUERY PLAN SELECT rowid FROM NASELEN%1 ORDER BY %2")
                                 .arg(q.where, q.orderColumns.join(QStringLiteral(", ")));
         Statement plan(db.store->handle(), sql);

@@ -2,6 +2,7 @@
 // side files, damaged or unusable directory files, a serial port held by
 // someone else, and the window closed in the middle of a copy question.
 #include "appfixture.h"
+#include "core/app/sidefiles.h"
 #include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
 #include "core/store/textfold.h"
@@ -140,7 +141,7 @@ void TestBadInput::searchFields()
     const bool digits = field >= 4;
     const bool number = passesDigitsCheck(text);
     const bool apostrophe = text.contains(u'\'');
-    RecordSource *rs = f.app->source(1);
+    RecordSource *rs = f.app->source(DirectoryKind::Residents);
     if (digits && !number) {
         QVERIFY(f.messages.count() >= 1);
         QCOMPARE(f.messages.last().text,
@@ -297,7 +298,7 @@ void TestBadInput::directoryFile()
             QCOMPARE(f.messages.last().lines.last(), kPress);
         }
         QVERIFY(f.app->window()->isVisible());
-        QCOMPARE(f.app->source(1)->recordCount(), residents);
+        QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), residents);
         QCOMPARE(f.count(), QStringLiteral("из %1").arg(residents));
 
         // Searching, changing tab and copying go on without a crash; a copy
@@ -305,7 +306,7 @@ void TestBadInput::directoryFile()
         f.field("Tefio")->setFocus();
         test::typeInto(f.field("Tefio"), QStringLiteral("пе"));
         f.control<QTabBar>("TabStrip1")->setCurrentIndex(1);
-        QCOMPARE(f.app->source(2)->recordCount(), 0);
+        QCOMPARE(f.app->source(DirectoryKind::Enterprises)->recordCount(), 0);
         f.control<QTabBar>("TabStrip1")->setCurrentIndex(0);
         const qsizetype before = f.messages.count();
         const qint64 notesBefore = residents ? noteRows(dbPath) : -1;

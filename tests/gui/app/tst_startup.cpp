@@ -98,7 +98,7 @@ private Q_SLOTS:
         AppFixture f([](TestDb &db) { writeFile(db, QStringLiteral("kadumy.txt"), "5"); });
         QCOMPARE(f.control<QComboBox>("ATC")->currentIndex(), 0);
         QVERIFY(f.control<QWidget>("Frame2")->isVisible());
-        QCOMPARE(f.app->search()->currentTab(), 1);
+        QCOMPARE(f.app->search()->currentTab(), DirectoryKind::Residents);
         QVERIFY(f.control<QTableView>("DBGrid1")->columnWidth(1) > 100);
     }
 
@@ -161,7 +161,7 @@ private Q_SLOTS:
         const QSize frame = w->frameGeometry().size() - w->size();
         w->resize(QSize(800, 600) - frame); // outer 12000 x 9000 twips
         QCOMPARE(w->grid(DirectoryKind::Residents)->width(), px(12000 - 340));
-        QCOMPARE(w->tabStrip()->height(), px(9000 - 2225));
+        QCOMPARE(w->searchPanel().tabs->height(), px(9000 - 2225));
         QCOMPARE(w->grid(DirectoryKind::Enterprises)->font().pointSize(), 12);
         QWidget *picture = f.control<QWidget>("Picture2");
         QVERIFY(picture->isVisible());
@@ -170,7 +170,7 @@ private Q_SLOTS:
         QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * 1.5));
         w->resize(QSize(280, 200) - frame); // below every threshold: nothing narrower than the fixed widths
         QCOMPARE(w->grid(DirectoryKind::Personal)->width(), px(4160));
-        QCOMPARE(w->tabStrip()->height(), px(9000 - 2225));
+        QCOMPARE(w->searchPanel().tabs->height(), px(9000 - 2225));
         QVERIFY(!picture->isVisible());
     }
 

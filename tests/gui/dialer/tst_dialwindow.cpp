@@ -27,7 +27,7 @@ class TestDialWindow : public QObject {
     void choose(const QString &number)
     {
         f->field("Tent")->setText(number);
-        QCOMPARE(f->app->source(1)->recordCount(), 1);
+        QCOMPARE(f->app->source(DirectoryKind::Residents)->recordCount(), 1);
     }
 
 private Q_SLOTS:
@@ -65,7 +65,7 @@ private Q_SLOTS:
 
         QCOMPARE(modem->received(), QByteArray("ATDP,,9,3020;\rATH\r"));
         QVERIFY(cancelShownDuringWait);
-        QCOMPARE(f->app->source(1)->queryText(),
+        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(),
                  QStringLiteral("Select * From NASELEN WHERE N_tel like '93020*' AND FAMILY like "
                                 "'пет*' ORDER BY N_tel"));
         QCOMPARE(f->messages.last().text,

@@ -40,7 +40,7 @@ private Q_SLOTS:
     void firstSearchOnStart()
     {
         QTRY_VERIFY(f->field("Tent")->hasFocus());
-        QCOMPARE(f->app->source(1)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY N_tel"));
+        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY N_tel"));
         QCOMPARE(f->column(1, 0).mid(0, 3), QStringList({"21734", "2300", "23100"}));
         QCOMPARE(f->count(), QStringLiteral("из 10"));
         QCOMPARE(f->caption(1), QStringLiteral("1"));
@@ -73,7 +73,7 @@ private Q_SLOTS:
         QCOMPARE(f->commy(), QStringLiteral("24408 ПЕТРОВА Н.Н."));
 
         // The navigation bar steps within the result and stops at its ends.
-        auto *bar = f->app->window()->dataControl(DirectoryKind::Residents);
+        auto *bar = f->app->window()->directory(DirectoryKind::Residents).data;
         bar->lastButton()->click();
         bar->nextButton()->click();
         QCOMPARE(f->caption(1), QStringLiteral("3"));
@@ -87,7 +87,7 @@ private Q_SLOTS:
         // Moving the focus re-sorts without any change of text.
         focus("Testr");
         QCOMPARE(f->column(1, 2), QStringList({"Лесная", "садовая", "Садовая"})); // then house 1 before 12
-        QCOMPARE(f->app->search()->sortField(), 3);
+        QCOMPARE(f->app->search()->sortField(), SortField(3));
 
         f->field("Tefio")->clear();
         QTRY_VERIFY_WITH_TIMEOUT(!clear->isEnabled(), 1000);
@@ -117,10 +117,10 @@ private Q_SLOTS:
         QCOMPARE(f->messages.last().text, QStringLiteral("Ввод номера квартиры, ЦИФРЫ\r") + kPress);
         // A refused text still counts in the next search started elsewhere.
         focus("Tent");
-        QVERIFY(f->app->source(1)->queryText().contains(QStringLiteral("Left(Trim(KVART),")) == false);
+        QVERIFY(f->app->source(DirectoryKind::Residents)->queryText().contains(QStringLiteral("Left(Trim(KVART),")) == false);
         f->field("Tekv")->setText(QStringLiteral("5x"));
         focus("Tefio");
-        QVERIFY(f->app->source(1)->queryText().contains(QStringLiteral("Left(Trim(KVART),2) = '5x'")));
+        QVERIFY(f->app->source(DirectoryKind::Residents)->queryText().contains(QStringLiteral("Left(Trim(KVART),2) = '5x'")));
     }
 
     void apostropheIsMended()
@@ -133,7 +133,7 @@ private Q_SLOTS:
         QCOMPARE(f->messages.last().icon, MessageIcon::Critical);
         QCOMPARE(f->messages.last().buttons, MessageButtons::Ok);
         QCOMPARE(f->field("Tefio")->text(), QStringLiteral("ДЭ"));
-        QCOMPARE(f->app->source(1)->queryText(),
+        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(),
                  QStringLiteral("Select * From NASELEN WHERE FAMILY like 'ДЭ*' ORDER BY FAMILY"));
         QCOMPARE(f->count(), QStringLiteral("из 0"));
         QCOMPARE(f->caption(1), QStringLiteral("0"));
@@ -155,7 +155,7 @@ private Q_SLOTS:
         const int before = searches();
         tabs->setCurrentIndex(1);
         QCOMPARE(searches(), before + 1);
-        QCOMPARE(f->app->source(2)->queryText(),
+        QCOMPARE(f->app->source(DirectoryKind::Enterprises)->queryText(),
                  QStringLiteral("Select * From PREDPR WHERE PREDPR like 'апт*' ORDER BY PREDPR, PRIM"));
         QCOMPARE(f->column(2, 0), QStringList({"аптека №12", "Аптека №5"}));
         QCOMPARE(f->count(), QStringLiteral("из 2"));
@@ -168,11 +168,11 @@ private Q_SLOTS:
         QVERIFY(f->control<QWidget>("Frame5(1)")->isVisible());
 
         // Choosing the tab that is shown does nothing, not even a search.
-        f->app->search()->tabChosen(2);
+        f->app->search()->tabChosen(DirectoryKind::Enterprises);
         QCOMPARE(searches(), before + 1);
 
         tabs->setCurrentIndex(2);
-        QCOMPARE(f->app->source(3)->queryText(),
+        QCOMPARE(f->app->source(DirectoryKind::Personal)->queryText(),
                  QStringLiteral("Select * From kadu.Note WHERE FAMILY like 'апт*' ORDER BY FAMILY"));
         QVERIFY(f->control<QLabel>("Label2(2)")->isVisible());
     }
@@ -190,7 +190,7 @@ private Q_SLOTS:
         f->control<QAbstractButton>("Command1")->click();
         QCOMPARE(searches(), before + 5);
         QCOMPARE(f->count(), QStringLiteral("из 10"));
-        QCOMPARE(f->app->source(1)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY FAMILY"));
+        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY FAMILY"));
         QVERIFY(f->messages.texts().isEmpty());
     }
 };

@@ -4,6 +4,7 @@
 
 #include "core/window/titlescroll.h"
 #include "core/window/twips.h"
+#include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
 #include "gui/window/messages.h"
 
@@ -82,7 +83,7 @@ private Q_SLOTS:
         QVERIFY(byName(window, "Frame1")->property("title").toString().startsWith(QStringLiteral("Поиск в справочнике г. ")));
         for (const char *iconButton : {"Command1", "Command2"})
             QVERIFY(!window.findChild<QPushButton *>(QLatin1String(iconButton))->icon().isNull());
-        QTabBar *tabs = window.tabStrip();
+        QTabBar *tabs = window.searchPanel().tabs;
         QCOMPARE(tabs->count(), 3);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(tabs->tabText(i) + u' ' + tabs->tabData(i).toString(),

@@ -59,12 +59,12 @@ QString AppFixture::commy() const { return control<QComboBox>(QStringLiteral("Co
 
 QString AppFixture::count() const { return control<QLabel>(QStringLiteral("Label7"))->text(); }
 
-QString AppFixture::caption(int tab) const { return app->source(tab)->caption(); }
+QString AppFixture::caption(int tab) const { return app->source(kindForTab(tab))->caption(); }
 
 QStringList AppFixture::column(int tab, int column) const
 {
     QStringList out;
-    RecordSource *rs = app->source(tab);
+    RecordSource *rs = app->source(kindForTab(tab));
     for (int r = 0; r < rs->recordCount(); ++r)
         out << rs->value(r, column).toString();
     return out;

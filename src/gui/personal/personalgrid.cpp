@@ -1,0 +1,86 @@
+#include "gui/personal/personalgrid.h"
+
+#include "core/personal/personalcopy.h"
+#include "core/personal/personalmodel.h"
+#include "core/search/recordsource.h"
+#include "core/store/store.h"
+#include "gui/search/directories.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
+#include "gui/window/messages.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QTimer>
+
+namespace korvana {
+
+namespace {
+const QString kPressEnter = QStringLiteral("Нажмите <Enter> или <OK>");
+}
+
+PersonalGrid::PersonalGrid(MainWindow &window, Directories &directories, Store *store,
+                           QObject *parent)
+    : QObject(parent), m_window(window), m_directories(directories), m_store(store)
+{
+    window.grid(DirectoryKind::Residents)->viewport()->installEventFilter(this);
+    window.grid(DirectoryKind::Enterprises)->viewport()->installEventFilter(this);
+    window.grid(DirectoryKind::Personal)->installEventFilter(this);
+    connect(directories.personalModel(), &PersonalModel::writeFailed, this,
+            [this](const QString &why) {
+                showMessage(&m_window,
+                            {QStringLiteral("Изменение МОЕГО справочника не сохранено."), why,
+                             kPressEnter},
+                            MessageIcon::Critical, MessageButtons::Ok);
+            });
+}
+
+void PersonalGrid::copyFrom(DirectoryKind source)
+{
+    const auto result = PersonalCopy::copy(
+        *m_directories[source].source, *m_directories[DirectoryKind::Personal].source,
+        [this](const QString &prompt) {
+            return showMessage(&m_window, {prompt}, MessageIcon::None, MessageButtons::YesNo)
+                == MessageAnswer::Yes;
+        });
+    if (result == PersonalCopy::Result::Refused)
+        showMessage(&m_window,
+                    {QStringLiteral("Запись не добавлена в МОЙ справочник."),
+                     m_store ? m_store->lastError() : QStringLiteral("Нет файла справочника."),
+                     kPressEnter},
+                    MessageIcon::Critical, MessageButtons::Ok);
+}
+
+bool PersonalGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises}) {
+            if (watched == m_window.grid(kind)->viewport()) {
+                // Let the grid make the row under the pointer current first.
+                QTimer::singleShot(0, this, [this, kind] { copyFrom(kind); });
+                return false;
+            }
+        }
+    }
+    DirectoryGrid *grid = m_window.grid(DirectoryKind::Personal);
+    if (event->type() == QEvent::KeyPress && watched == grid) {
+        PersonalModel *model = m_directories.personalModel();
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Escape) {
+            model->revertPending();
+            return true;
+        }
+        if (key == Qt::Key_Delete) {
+            const int row = grid->currentIndex().row();
+            if (row >= 0 && !model->isNewRow(row)
+                && showMessage(&m_window, {QStringLiteral("Удалить запись из МОЕГО справочника?")},
+                               MessageIcon::None, MessageButtons::YesNo)
+                    == MessageAnswer::Yes)
+                model->removeEntry(row);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace korvana
