@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
           mdbtools-dev libmdb3 fonts-dejavu-core
-          desktop-file-utils appstream dpkg-dev
+          desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev)
 
 install_missing() {

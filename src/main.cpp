@@ -34,7 +34,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Korvana"));
     QApplication::setApplicationName(QStringLiteral("Korvana"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("korvana"));
+    // The name of the installed menu entry, so the window is matched to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KORVANA_DESKTOP_ID));
     QSettings settings;
     // The directory and its side files are found in the current directory.
     korvana::AppController controller(QDir::currentPath(), &settings);

@@ -1,36 +1,23 @@
 # Checks what a user gets from the Debian package: the menu entry and the
 # AppStream data pass their validators, the package holds the programs,
-# icon, menu entry, AppStream data and manual page under /usr, and its
-# Depends names the run-time packages the program needs and no others.
+# icon, menu entry, AppStream data, manual pages, copyright and changelog
+# under /usr, and its Depends names the run-time packages the program needs
+# and no others.
 #
-#   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DKORVANA_EXE=... -P package_check.cmake
+#   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DKORVANA_EXE=... -DAPPSTREAM_ID=...
+#         -P package_check.cmake
 
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/package_common.cmake)
 
-foreach(var SOURCE_DIR BINARY_DIR KORVANA_EXE)
+foreach(var SOURCE_DIR KORVANA_EXE APPSTREAM_ID)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} is not set")
     endif()
 endforeach()
-
-set(appstream_id org.korvana.Korvana)
-set(work "${BINARY_DIR}/package-check")
-file(REMOVE_RECURSE "${work}")
-file(MAKE_DIRECTORY "${work}")
-
-function(fail text)
-    message(SEND_ERROR "${text}")
-endfunction()
-
-# Runs a command that must succeed; its output goes to <outvar>.
-function(run outvar)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out
-                    ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "${ARGN}\nexited with ${rc}\n${out}${err}")
-    endif()
-    set(${outvar} "${out}${err}" PARENT_SCOPE)
-endfunction()
+set(appstream_id ${APPSTREAM_ID})
+set(menu_entry ${appstream_id}.desktop)
+set(programs korvana korvana-import korvana-demodata)
 
 function(validate_menu_entry file)
     # Warnings come with exit code 0; they count as failures too.
@@ -41,17 +28,20 @@ function(validate_menu_entry file)
 endfunction()
 
 function(validate_metainfo file)
-    run(out appstreamcli validate --no-net "${file}")
-    message(STATUS "appstreamcli: ${out}")
+    # Pedantic notes also come with exit code 0; any issue line fails.
+    run(out appstreamcli validate --pedantic --no-net "${file}")
+    if(out MATCHES "(^|\n)[EWIP]: ")
+        fail("appstreamcli validate --pedantic ${file}:\n${out}")
+    endif()
 endfunction()
 
 # 1. The files as they are built.
-validate_menu_entry("${SOURCE_DIR}/packaging/korvana.desktop")
+validate_menu_entry("${SOURCE_DIR}/packaging/${menu_entry}")
 validate_metainfo("${BINARY_DIR}/packaging/${appstream_id}.metainfo.xml")
 
 # The options the menu entry relies on reach the program.
 run(version "${KORVANA_EXE}" --version)
-if(NOT version MATCHES "^korvana [0-9]+\\.[0-9]+")
+if(NOT version MATCHES "^korvana [0-9]+\\.[0-9]+" OR NOT version MATCHES "GPL-3.0-or-later")
     fail("korvana --version printed: ${version}")
 endif()
 run(usage "${KORVANA_EXE}" --help)
@@ -60,22 +50,19 @@ if(NOT usage MATCHES "--data-folder")
 endif()
 
 # 2. The package, built into a folder of its own.
-run(out cpack -G DEB --config "${BINARY_DIR}/CPackConfig.cmake" -B "${work}")
-file(GLOB debs "${work}/*.deb")
-list(LENGTH debs count)
-if(NOT count EQUAL 1)
-    message(FATAL_ERROR "expected one .deb in ${work}, found: ${debs}\n${out}")
-endif()
-list(GET debs 0 deb)
+set(work "${BINARY_DIR}/package-check")
+build_deb("${work}" deb)
 
 run(contents dpkg-deb -c "${deb}")
 set(expected_files
-    ./usr/bin/korvana
-    ./usr/bin/korvana-import
-    ./usr/share/applications/korvana.desktop
+    ./usr/share/applications/${menu_entry}
     ./usr/share/metainfo/${appstream_id}.metainfo.xml
     ./usr/share/icons/hicolor/scalable/apps/korvana.svg
-    ./usr/share/man/man1/korvana.1.gz)
+    ./usr/share/doc/korvana/copyright
+    ./usr/share/doc/korvana/changelog.gz)
+foreach(program IN LISTS programs)
+    list(APPEND expected_files ./usr/bin/${program} ./usr/share/man/man1/${program}.1.gz)
+endforeach()
 foreach(path IN LISTS expected_files)
     string(REGEX REPLACE "([.+])" "\\\\\\1" pattern "${path}")
     if(NOT contents MATCHES " ${pattern}\n")
@@ -126,27 +113,30 @@ foreach(name IN LISTS names)
     endif()
 endforeach()
 
-# 3. The files as installed: the menu entry and icon fit together, the
-# programs carry no path into the build tree, the manual page reads.
+# 3. The files as installed: the menu entry, AppStream data and icon fit
+# together, and the programs carry no path into the build tree.
 run(out dpkg-deb -x "${deb}" "${work}/root")
 set(root "${work}/root")
-validate_menu_entry("${root}/usr/share/applications/korvana.desktop")
+validate_menu_entry("${root}/usr/share/applications/${menu_entry}")
 validate_metainfo("${root}/usr/share/metainfo/${appstream_id}.metainfo.xml")
-file(STRINGS "${root}/usr/share/applications/korvana.desktop" exec REGEX "^Exec=")
-file(STRINGS "${root}/usr/share/applications/korvana.desktop" icon REGEX "^Icon=")
+file(STRINGS "${root}/usr/share/applications/${menu_entry}" exec REGEX "^Exec=")
+file(STRINGS "${root}/usr/share/applications/${menu_entry}" icon REGEX "^Icon=")
 if(NOT exec STREQUAL "Exec=korvana --data-folder")
     fail("menu entry starts ${exec}, not the program in its data folder")
+endif()
+file(STRINGS "${root}/usr/share/metainfo/${appstream_id}.metainfo.xml" launchable REGEX "<launchable")
+if(NOT launchable MATCHES ">${menu_entry}<")
+    fail("AppStream data launches ${launchable}, not the menu entry ${menu_entry}")
 endif()
 string(REPLACE "Icon=" "" icon "${icon}")
 if(NOT EXISTS "${root}/usr/share/icons/hicolor/scalable/apps/${icon}.svg")
     fail("menu entry names icon '${icon}', which the package does not hold")
 endif()
-foreach(program korvana korvana-import)
+foreach(program IN LISTS programs)
     run(headers objdump -p "${root}/usr/bin/${program}")
     if(headers MATCHES "R(UN)?PATH")
         fail("${program} keeps a library path:\n${headers}")
     endif()
 endforeach()
-run(out gzip -t "${root}/usr/share/man/man1/korvana.1.gz")
 
 file(REMOVE_RECURSE "${work}")

@@ -29,6 +29,21 @@ QList<QVariantList> rowsOf(Store &store, const QString &sql)
     return out;
 }
 
+// Why the numbers are not each `digits` digits long and distinct; empty if they are.
+QString badNumbers(const QStringList &numbers, int digits)
+{
+    const QRegularExpression form(QStringLiteral("^[1-9][0-9]{%1}$").arg(digits - 1));
+    QSet<QString> seen;
+    for (const QString &number : numbers) {
+        if (!form.match(number).hasMatch())
+            return number + QStringLiteral(" is not a number of %1 digits").arg(digits);
+        if (seen.contains(number))
+            return number + QStringLiteral(" twice");
+        seen.insert(number);
+    }
+    return {};
+}
+
 } // namespace
 
 class TestDemoData : public QObject {
@@ -52,12 +67,77 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("b.db")), a);
         QVERIFY(readBytes(dir.filePath("c.db")) != a);
 
-        // More residents do not reshuffle the enterprises: benchmarks at different sizes share a town.
-        DemoTown small(11), large(11);
+        // More residents do not reshuffle the enterprises, numbers included, while the
+        // numbers keep their length: benchmarks at different sizes share a town.
+        DemoTown small(11, 20000), large(11, 20000);
         for (int i = 0; i < 500; ++i)
             large.nextResident();
         for (int i = 0; i < 50; ++i)
             QCOMPARE(large.nextEnterprise(), small.nextEnterprise());
+    }
+
+    // The window dials the first five characters of an entry: a default town's
+    // numbers must be exactly five digits, each reaching one entry only, given
+    // out in blocks by district, with some of the 9xxxx numbers that the
+    // first exchange dials differently.
+    void defaultTownNumbersDialRight()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kadu.db");
+        QString error;
+        QVERIFY2(writeDemoTown(path, DemoTownOptions{}, &error), qPrintable(error));
+        auto store = Store::open(path);
+        QVERIFY(store);
+        QStringList numbers;
+        QHash<QString, QSet<QString>> streetsOfThousand; // by the first two digits
+        QSet<QString> streets;
+        for (const QVariantList &r : rowsOf(*store, "SELECT N_tel, Street FROM NASELEN UNION ALL "
+                                                    "SELECT N_tel, Street FROM PREDPR UNION ALL "
+                                                    "SELECT N_tel, Street FROM Note")) {
+            numbers << r[0].toString();
+            streetsOfThousand[numbers.last().left(2)].insert(r[1].toString());
+            streets.insert(r[1].toString());
+        }
+        QCOMPARE(numbers.size(), DemoTownOptions{}.residents + DemoTownOptions{}.enterprises
+                                     + DemoTown::personalEntryCount());
+        const QString bad = badNumbers(numbers, 5);
+        QVERIFY2(bad.isEmpty(), qPrintable(bad));
+        // Numbered regardless of the street, every thousand would serve every street.
+        for (auto it = streetsOfThousand.cbegin(); it != streetsOfThousand.cend(); ++it)
+            QVERIFY2(it->size() <= streets.size() / 4, qPrintable(it.key()));
+        QVERIFY(numbers.filter(QRegularExpression("^9")).size() > 1000);
+    }
+
+    // A town of 80,000 lines fills the five-digit exchange without sharing a
+    // number (districts overflow into each other); one line more, and the
+    // numbers grow a digit rather than repeat.
+    void numbersStayDistinctUpToAFullExchange_data()
+    {
+        QTest::addColumn<qint64>("lines");
+        QTest::addColumn<int>("residents");
+        QTest::addColumn<int>("enterprises");
+        QTest::addColumn<int>("digits");
+        const int personal = int(DemoTown::personalEntryCount());
+        QTest::newRow("full") << qint64(80000) << 60000 << 20000 - personal << 5;
+        QTest::newRow("one over") << qint64(80001) << 2000 << 2000 << 6;
+    }
+
+    void numbersStayDistinctUpToAFullExchange()
+    {
+        QFETCH(qint64, lines);
+        QFETCH(int, residents);
+        QFETCH(int, enterprises);
+        QFETCH(int, digits);
+        DemoTown town(3, lines);
+        QStringList numbers;
+        for (int i = 0; i < residents; ++i)
+            numbers << town.nextResident().at(0).toString();
+        for (int i = 0; i < enterprises; ++i)
+            numbers << town.nextEnterprise().at(1).toString(); // after the enterprise's name
+        for (const QVariantList &row : town.personalEntries())
+            numbers << row.at(0).toString();
+        const QString bad = badNumbers(numbers, digits);
+        QVERIFY2(bad.isEmpty(), qPrintable(bad));
     }
 
     void foldedPrefixSearchFindsItsRows()

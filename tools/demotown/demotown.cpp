@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <numeric>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -301,20 +302,35 @@ const char16_t *const kPersonalNames[] = {
     u"Дача, сосед Їжак П.С.",
 };
 
+// Each district has an exchange of its own; the town's numbers are split
+// between them by their households.
+constexpr int kDistricts = 8;
+
+// Digits of the numbers of a town that hands out `lines` numbers. Numbers
+// begin with 2 to 9 (0 and 1 lead to trunk and service calls), so d digits
+// give 8 * 10^(d-1) lines.
+int numberDigits(qint64 lines)
+{
+    int digits = 5;
+    for (qint64 capacity = 80000; capacity < lines && digits < 18; capacity *= 10)
+        ++digits;
+    return digits;
+}
+
 } // namespace
 
-// ---- NumberPool -------------------------------------------------------------
+// ---- NumberBlock ------------------------------------------------------------
 
-NumberPool::NumberPool(quint64 base, quint64 size, quint64 key)
-    : m_base(base), m_size(size), m_key(key)
+NumberBlock::NumberBlock(quint64 base, quint64 size, quint64 key)
+    : m_base(base), m_size(size), m_blocks(size / 10), m_key(key)
 {
     m_mask = 1;
-    while (m_mask < size)
+    while (m_mask < m_blocks)
         m_mask <<= 1;
     --m_mask;
 }
 
-quint64 NumberPool::scramble(quint64 x) const
+quint64 NumberBlock::scramble(quint64 x) const
 {
     // Each step is invertible on the masked bits (xor, odd multiplier,
     // xor-shift), so this permutes 0 .. mask.
@@ -327,30 +343,68 @@ quint64 NumberPool::scramble(quint64 x) const
     return x;
 }
 
-quint64 NumberPool::take()
+quint64 NumberBlock::at(quint64 position) const
 {
-    // Cycle-walking keeps the permutation inside 0 .. size - 1.
-    quint64 x = m_taken++ % m_size;
+    // Cycle-walking keeps the permutation of blocks inside 0 .. blocks - 1.
+    quint64 block = position / 10;
     do
-        x = scramble(x);
-    while (x >= m_size);
-    return m_base + x;
+        block = scramble(block);
+    while (block >= m_blocks);
+    // The last digit steps by 7 for the front and so by 3 for the back, from
+    // a start of the block's own: neighbours' numbers do not simply count up.
+    return m_base + block * 10 + (7 * (position % 10) + (block ^ m_key)) % 10;
 }
 
 // ---- DemoTown ---------------------------------------------------------------
 
-// Residents have the five-digit numbers 3xxxx of the old exchange and the
-// six-digit 300000 .. 999999; enterprises the blocks 2xxx0 .. 2xxx9 and
-// 2xxxx0 .. 2xxxx9, so that one firm's lines share their leading digits.
-DemoTown::DemoTown(quint64 seed)
-    : m_seed(seed), m_residentNumbers5(30000, 10000, mix(seed, 4)),
-      m_residentNumbers6(300000, 700000, mix(seed, 5)), m_firmBlocks5(2000, 1000, mix(seed, 6)),
-      m_firmBlocks6(20000, 10000, mix(seed, 7)), m_residents(mix(seed, 1)),
-      m_enterprises(mix(seed, 2)), m_personal(mix(seed, 3))
+DemoTown::DemoTown(quint64 seed, qint64 lines)
+    : m_seed(seed), m_residents(mix(seed, 1)), m_enterprises(mix(seed, 2)),
+      m_personal(mix(seed, 3))
 {
     DemoRandom layout(mix(seed, 0));
     buildSurnames(layout);
     buildStreets();
+    buildDistricts(lines);
+}
+
+qsizetype DemoTown::personalEntryCount()
+{
+    return qsizetype(std::size(kPersonalNames));
+}
+
+void DemoTown::buildDistricts(qint64 lines)
+{
+    // The numbers from 2 followed by zeros to all nines, in 80 equal units;
+    // each district gets a run of units in proportion to its households.
+    quint64 unit = 1000;
+    for (int d = numberDigits(lines); d > 5; --d)
+        unit *= 10;
+    constexpr quint64 kUnits = 80;
+    std::vector<quint64> households(kDistricts + 1, 0); // before each district
+    for (const Street &s : m_streets)
+        households[std::size_t(s.district) + 1] += quint64(s.weight);
+    std::partial_sum(households.begin(), households.end(), households.begin());
+    const quint64 total = households.back();
+    const auto edge = [&](int k) { return (kUnits * households[std::size_t(k)] + total / 2) / total; };
+    for (int k = 0; k < kDistricts; ++k)
+        m_districts.emplace_back((20 + edge(k)) * unit, (edge(k + 1) - edge(k)) * unit,
+                                 mix(m_seed, 4 + quint64(k)));
+}
+
+QString DemoTown::takeNumber(const Street &street, bool fromBack)
+{
+    // A full exchange passes its subscribers on to the next one, so every
+    // number is used before any repeats.
+    for (;;) {
+        for (int i = 0; i < kDistricts; ++i) {
+            NumberBlock &block = m_districts[std::size_t((street.district + i) % kDistricts)];
+            if (!block.full())
+                return QString::number(fromBack ? block.takeBack() : block.takeFront());
+        }
+        // More lines than the town was made for: hand the numbers out again.
+        for (NumberBlock &block : m_districts)
+            block.reset();
+    }
 }
 
 void DemoTown::buildSurnames(DemoRandom &rng)
@@ -393,6 +447,11 @@ void DemoTown::buildSurnames(DemoRandom &rng)
 void DemoTown::buildStreets()
 {
     static const char16_t *const prefixes[] = {u"", u"пер. ", u"просп. ", u"пл. ", u"бульв. "};
+    quint64 total = 0;
+    for (const StreetSeed &s : kStreets)
+        total += quint64(s.weight);
+    // Neighbouring streets of the list form a district, each with about
+    // an eighth of the households.
     quint64 sum = 0;
     for (const StreetSeed &s : kStreets) {
         Street street;
@@ -400,6 +459,7 @@ void DemoTown::buildStreets()
         street.houses = s.houses;
         street.flatsPerMille = s.flats;
         street.weight = s.weight;
+        street.district = int(sum * kDistricts / total);
         m_streets.push_back(street);
         sum += quint64(s.weight);
         m_streetCumulative.push_back(sum);
@@ -429,13 +489,6 @@ QString DemoTown::personName(DemoRandom &rng) const
         out += u'.';
     }
     return out;
-}
-
-QString DemoTown::residentNumber()
-{
-    // One in five on the old exchange while it has free numbers.
-    const bool old = m_residents.perMille(200) && !m_residentNumbers5.exhausted();
-    return QString::number(old ? m_residentNumbers5.take() : m_residentNumbers6.take());
 }
 
 quint64 DemoTown::houseHash(const Street &street, int house, const QString &part) const
@@ -499,7 +552,7 @@ QVariantList DemoTown::nextResident()
 {
     const Street &street = pickStreet(m_residents);
     const QString name = personName(m_residents);
-    const QString number = residentNumber();
+    const QString number = takeNumber(street, false);
     const Address a = address(m_residents, street, false);
     return {number, name, a.street, a.dom, a.dom1, a.kvart, a.kvart1};
 }
@@ -545,10 +598,6 @@ void DemoTown::startEnterprise()
     }
     ++m_firmSerial;
     m_firmAddress = address(rng, *m_firmStreet, true);
-    // The lines of one enterprise share their leading digits.
-    const bool old = rng.perMille(250) && !m_firmBlocks5.exhausted();
-    m_firmNumberStem = QString::number(old ? m_firmBlocks5.take() : m_firmBlocks6.take());
-    m_firmLastDigit = int(rng.below(10));
 }
 
 QVariantList DemoTown::nextEnterprise()
@@ -556,9 +605,9 @@ QVariantList DemoTown::nextEnterprise()
     if (m_firmRemarks.isEmpty())
         startEnterprise();
     const QString remark = m_firmRemarks.takeFirst();
-    // Step 3 is coprime to 10, so up to ten lines get distinct last digits.
-    const QString number = m_firmNumberStem + QChar(u'0' + m_firmLastDigit);
-    m_firmLastDigit = (m_firmLastDigit + 3) % 10;
+    // Taken line by line, so a town that ends inside an enterprise uses no
+    // more numbers than it has rows.
+    const QString number = takeNumber(*m_firmStreet, true);
     return {m_firmName, number, remark.isEmpty() ? QVariant() : QVariant(remark),
             m_firmAddress.street, m_firmAddress.dom, m_firmAddress.dom1,
             m_firmAddress.kvart, m_firmAddress.kvart1};
@@ -570,10 +619,8 @@ QList<QVariantList> DemoTown::personalEntries()
     for (const char16_t *name : kPersonalNames) {
         const Street &street = pickStreet(m_personal);
         const Address a = address(m_personal, street, false);
-        // Numbers the user noted from anywhere, not taken from the pools.
-        const QString number = m_personal.perMille(300)
-            ? QString::number(30000 + m_personal.below(10000))
-            : QString::number(300000 + m_personal.below(700000));
+        // Lines of the town that the directories do not list.
+        const QString number = takeNumber(street, false);
         out.append({number, QString::fromUtf16(name), a.street, a.dom,
                     a.dom1, a.kvart, a.kvart1});
     }
@@ -614,7 +661,8 @@ bool fill(Store &store, const DemoTownOptions &options, QString *error)
             return false;
     }
 
-    DemoTown town(options.seed);
+    DemoTown town(options.seed,
+                  options.residents + options.enterprises + DemoTown::personalEntryCount());
     if (!store.begin())
         return fail(error, store.lastError());
     auto insert = [&](DirectoryKind kind, const QVariantList &row) {

@@ -25,28 +25,38 @@ private:
     quint64 m_state;
 };
 
+// The numbers of one district's exchange: `size` numbers from `base` (a
+// multiple of ten), handed out in scrambled blocks of ten as an exchange
+// hands out its lines. Residents take them from the front of that order and
+// enterprises from the back, so neither side's numbers depend on how many
+// the other took; the two meet only when the district is full.
+class NumberBlock {
+public:
+    NumberBlock(quint64 base, quint64 size, quint64 key);
+    bool full() const { return m_front + m_back >= m_size; }
+    quint64 takeFront() { return at(m_front++); }
+    quint64 takeBack() { return at(m_size - 1 - m_back++); }
+    // Starts handing out again (numbers then repeat).
+    void reset() { m_front = m_back = 0; }
+
+private:
+    quint64 at(quint64 position) const;
+    quint64 scramble(quint64 x) const;
+
+    quint64 m_base, m_size, m_blocks, m_key, m_mask;
+    quint64 m_front = 0, m_back = 0;
+};
+
 // A fictional town: its surnames, streets and enterprises, and the rows of
 // its three directories. The rows of each directory come from their own
 // stream, so the number of residents does not change the enterprises.
-// Hands out the numbers base .. base + size - 1 in a scrambled order, each
-// once; only when all are used does it start again (lines shared by several
-// subscribers, which a very large town cannot avoid with this many digits).
-class NumberPool {
-public:
-    NumberPool(quint64 base, quint64 size, quint64 key);
-    quint64 take();
-    bool exhausted() const { return m_taken >= m_size; }
-
-private:
-    quint64 scramble(quint64 x) const;
-
-    quint64 m_base, m_size, m_key, m_mask;
-    quint64 m_taken = 0;
-};
-
+// `lines` is how many numbers the town hands out (residents, enterprise
+// lines and personal entries): it decides their length, five digits for up
+// to 80,000, more for larger towns. Each is distinct as long as no more are
+// taken than that.
 class DemoTown {
 public:
-    explicit DemoTown(quint64 seed);
+    DemoTown(quint64 seed, qint64 lines);
     DemoTown(const DemoTown &) = delete; // holds a pointer into its own streets
     DemoTown &operator=(const DemoTown &) = delete;
 
@@ -58,6 +68,7 @@ public:
     QList<QVariantList> personalEntries();
 
     qsizetype surnameCount() const { return qsizetype(m_surnames.size()); }
+    static qsizetype personalEntryCount();
 
 private:
     struct Surname {
@@ -70,6 +81,7 @@ private:
         int houses;         // highest house number
         int flatsPerMille;  // share of houses that are blocks of flats
         int weight;         // relative number of households
+        int district;       // whose exchange serves it
     };
     struct Address {
         QVariant street, dom, dom1, kvart, kvart1;
@@ -77,10 +89,11 @@ private:
 
     void buildSurnames(DemoRandom &rng);
     void buildStreets();
+    void buildDistricts(qint64 lines);
+    QString takeNumber(const Street &street, bool fromBack);
     const Surname &pickSurname(DemoRandom &rng) const;
     const Street &pickStreet(DemoRandom &rng) const;
     QString personName(DemoRandom &rng) const;
-    QString residentNumber();
     Address address(DemoRandom &rng, const Street &street, bool office) const;
     quint64 houseHash(const Street &street, int house, const QString &part) const;
     void startEnterprise();
@@ -90,21 +103,16 @@ private:
     std::vector<quint64> m_surnameCumulative; // Zipf-like weights, integer so they are exact
     std::vector<Street> m_streets;
     std::vector<quint64> m_streetCumulative;
-    NumberPool m_residentNumbers5;
-    NumberPool m_residentNumbers6;
-    NumberPool m_firmBlocks5; // blocks of ten numbers, one per enterprise
-    NumberPool m_firmBlocks6;
+    std::vector<NumberBlock> m_districts;
     DemoRandom m_residents;
     DemoRandom m_enterprises;
     DemoRandom m_personal;
 
     // The enterprise being written: its fixed fields and remaining remarks.
     QString m_firmName;
-    QString m_firmNumberStem;
     const Street *m_firmStreet = nullptr;
     Address m_firmAddress;
     QStringList m_firmRemarks;
-    int m_firmLastDigit = 0;
     int m_firmSerial = 0;
     std::vector<int> m_firmCounters; // per kind, for numbered institutions
 };

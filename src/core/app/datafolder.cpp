@@ -58,7 +58,12 @@ QString usageText()
 
 QString versionText()
 {
-    return QStringLiteral("korvana " KORVANA_VERSION "\n");
+    return QStringLiteral("korvana " KORVANA_VERSION "\n"
+                          "Copyright (C) 2026 The Korvana developers\n"
+                          "License GPL-3.0-or-later: GNU GPL version 3 or later\n"
+                          "<https://www.gnu.org/licenses/gpl-3.0.html>.\n"
+                          "This is free software: you are free to change and redistribute it.\n"
+                          "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
 QString defaultDataFolder()
