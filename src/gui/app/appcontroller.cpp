@@ -8,6 +8,7 @@
 #include "core/store/store.h"
 #include "core/window/layoutpass.h"
 #include "core/window/twips.h"
+#include "gui/app/editionprompt.h"
 #include "gui/app/importdialog.h"
 #include "gui/dialer/dialerpanel.h"
 #include "gui/search/gridbinding.h"
@@ -124,6 +125,7 @@ void AppController::openStore()
     const QDir dir(m_folder);
     const QString dbPath = dir.filePath(kDatabaseName);
     const QString mdbPath = dir.filePath(kAccessName);
+    offerNewEdition(mdbPath, dbPath);
     const QString folderLine = QStringLiteral("Папка: ") + QDir::toNativeSeparators(m_folder);
     if (!QFileInfo::exists(dbPath) && QFileInfo(mdbPath).isFile()) {
         QString error;
