@@ -9,6 +9,7 @@
 #include "testfiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -202,6 +203,9 @@ void TestKillWrite::killedWhileUpdating()
     }
     qInfo("%d of 40 kills left kadu.db untouched; %d updates done", unchanged, generation);
     QVERIFY(generation > 0);
+    // What killed updates left beside kadu.db goes with the next one.
+    QVERIFY(updateFromAccessFile(test::accessFixture(names[0]), db).ok);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("kadu.db")});
 }
 
 QTEST_GUILESS_MAIN(TestKillWrite)

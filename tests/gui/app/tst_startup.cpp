@@ -231,6 +231,10 @@ private Q_SLOTS:
         QCOMPARE(f.app->source(3)->recordCount(), 4); // the three of before and one new
         f.restart();
         QCOMPARE(f.messages.count(), 1);
+        // The same file copied again, with a new time, is the same edition.
+        putMdb(f.db, QStringLiteral("kadu-jet4"), may12.addDays(1));
+        f.restart();
+        QCOMPARE(f.messages.count(), 1);
 
         // The older edition is not the recorded one: asked; No keeps the directory.
         putMdb(f.db, QStringLiteral("cp1251-jet3"), may12.addDays(-400));
