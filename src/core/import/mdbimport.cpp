@@ -294,9 +294,11 @@ private:
         if (m_tables.empty())
             return fail(QStringLiteral("В файле %1 нет таблиц справочника (NASELEN, PREDPR, Note)")
                             .arg(m_shown));
+        // An update keeps the personal directory whatever the source holds.
+        if (m_mode == Mode::Update)
+            return true;
         for (DirectoryKind kind : missing)
-            if (m_mode != Mode::Update)
-                m_result.warnings << QStringLiteral("В файле %1 нет таблицы %2: справочник %3 будет пуст")
+            m_result.warnings << QStringLiteral("В файле %1 нет таблицы %2: справочник %3 будет пуст")
                                      .arg(m_shown, tableInfo(kind).table, directoryName(kind));
         return true;
     }
@@ -358,8 +360,11 @@ private:
                                  why.isEmpty() ? store->lastError() : why));
         store.reset();
 
-        // Only a complete file takes the target's name.
+        // Only a complete file takes the target's name, and the permissions
+        // of the file it replaces.
         if (m_mode != Mode::Create) {
+            if (QFileInfo::exists(m_dbPath))
+                QFile::setPermissions(tmpPath, QFileInfo(m_dbPath).permissions());
             std::error_code ec;
             std::filesystem::rename(QFile::encodeName(tmpPath).constData(),
                                     QFile::encodeName(m_dbPath).constData(), ec);
