@@ -1,5 +1,6 @@
 // korvana-import: copies the directory tables of an Access file (kadu.mdb)
-// into a new directory database (kadu.db).
+// into a new directory database (kadu.db), or takes a new edition of it into
+// an existing one, keeping the personal directory (--update).
 
 #include "core/import/mdbimport.h"
 
@@ -36,16 +37,21 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Переносит справочники (таблицы NASELEN, PREDPR, Note) из файла Access в новый файл справочника."));
     parser.addHelpOption();
+    const QCommandLineOption update(QStringList{QStringLiteral("u"), QStringLiteral("update")},
+                                    QStringLiteral("Обновить существующий файл справочника новым изданием: "
+                                                   "«Население» и «Предприятия» заменяются, «Мой» сохраняется."));
     const QCommandLineOption force(QStringList{QStringLiteral("f"), QStringLiteral("force")},
-                                   QStringLiteral("Заменить существующий файл справочника."));
-    parser.addOption(force);
+                                   QStringLiteral("Заменить существующий файл справочника целиком."));
+    const QCommandLineOption yes(QStringList{QStringLiteral("y"), QStringLiteral("yes")},
+                                 QStringLiteral("С --force: заменить файл, даже если в нём есть записи «Мой»."));
+    parser.addOptions({update, force, yes});
     parser.addPositionalArgument(QStringLiteral("kadu.mdb"), QStringLiteral("Файл Access."));
-    parser.addPositionalArgument(QStringLiteral("kadu.db"), QStringLiteral("Новый файл справочника."));
+    parser.addPositionalArgument(QStringLiteral("kadu.db"), QStringLiteral("Файл справочника."));
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 2) {
-        printErr(QStringLiteral("Использование: korvana-import [--force] kadu.mdb kadu.db\n"));
+    if (args.size() != 2 || (parser.isSet(update) && parser.isSet(force))) {
+        printErr(QStringLiteral("Использование: korvana-import [--force [--yes] | --update] kadu.mdb kadu.db\n"));
         return 2;
     }
 
@@ -71,23 +77,35 @@ int main(int argc, char *argv[])
         return g_interrupted == 0;
     };
 
-    const korvana::ImportResult result =
-        korvana::importAccessFile(args.at(0), args.at(1), progress, parser.isSet(force));
+    using korvana::ExistingDirectory;
+    const ExistingDirectory existing = !parser.isSet(force) ? ExistingDirectory::Refuse
+        : parser.isSet(yes)                                 ? ExistingDirectory::Replace
+                                                            : ExistingDirectory::ReplaceUnlessPersonal;
+    const korvana::ImportResult result = parser.isSet(update)
+        ? korvana::updateFromAccessFile(args.at(0), args.at(1), progress)
+        : korvana::importAccessFile(args.at(0), args.at(1), progress, existing);
     if (printed && tty)
         printErr(QStringLiteral("\n"));
     for (const QString &warning : result.warnings)
         printErr(QStringLiteral("Предупреждение: %1\n").arg(warning));
     if (!result.ok) {
         printErr(QStringLiteral("Ошибка: %1\n").arg(result.error));
+        if (existing == ExistingDirectory::ReplaceUnlessPersonal && result.personalDropped > 0)
+            printErr(QStringLiteral("--update обновит справочник, сохранив их; --force --yes заменит файл без них.\n"));
         return result.cancelled ? 130 : 1;
     }
-    std::printf("%s\n",
-                QStringLiteral("%1: население %2, предприятия %3, личный справочник %4 строк")
-                    .arg(args.at(1))
-                    .arg(result.residents)
-                    .arg(result.enterprises)
-                    .arg(result.personal)
-                    .toLocal8Bit()
-                    .constData());
+    const QString summary = parser.isSet(update)
+        ? QStringLiteral("%1: население %2, предприятия %3 строк; справочник «Мой»: сохранено %4, добавлено %5")
+              .arg(args.at(1))
+              .arg(result.residents)
+              .arg(result.enterprises)
+              .arg(result.personalKept)
+              .arg(result.personalAdded)
+        : QStringLiteral("%1: население %2, предприятия %3, личный справочник %4 строк")
+              .arg(args.at(1))
+              .arg(result.residents)
+              .arg(result.enterprises)
+              .arg(result.personal);
+    std::printf("%s\n", summary.toLocal8Bit().constData());
     return 0;
 }

@@ -101,7 +101,8 @@ bool syncData(QFileDevice &file, QString *reason)
     return true;
 }
 
-// Makes a rename in `dir` durable; a failure here changes nothing on disk.
+} // namespace
+
 void syncDirectory(const QString &dir)
 {
 #ifdef Q_OS_UNIX
@@ -114,8 +115,6 @@ void syncDirectory(const QString &dir)
     Q_UNUSED(dir);
 #endif
 }
-
-} // namespace
 
 std::optional<float> parseNumberText(const QString &text)
 {

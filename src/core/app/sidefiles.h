@@ -82,6 +82,9 @@ QByteArray widthFileContent(const WGridCol &table);
 // file cannot be written; never throws.
 bool writeWidthFile(const WGridCol &table, const QString &path, QString *error = nullptr);
 
+// Makes a rename in `dir` durable; a failure here changes nothing on disk.
+void syncDirectory(const QString &dir);
+
 // The table a window starts with: the defaults, then the file at `path`.
 WGridCol loadWidthTable(const QString &path);
 

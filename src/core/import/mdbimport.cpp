@@ -1,5 +1,7 @@
 #include "core/import/mdbimport.h"
 
+#include "core/app/sidefiles.h"
+#include "core/import/edition.h"
 #include "core/store/directorykind.h"
 #include "core/store/store.h"
 
@@ -16,6 +18,7 @@
 // C++ templates); including it first makes the inner include a no-op.
 #include <glib.h>
 #include <mdbtools.h>
+#include <sqlite3.h>
 
 namespace korvana {
 
@@ -134,18 +137,22 @@ private:
     QString m_path;
 };
 
+// An update is a replacement that carries the personal directory across.
+enum class Mode { Create, ReplaceUnlessPersonal, Replace, Update };
+
 class Importer {
 public:
-    Importer(const QString &mdbPath, const QString &dbPath, const ImportProgress &progress,
-             bool overwrite)
-        : m_mdbPath(mdbPath), m_dbPath(dbPath), m_progress(progress), m_overwrite(overwrite),
+    Importer(const QString &mdbPath, const QString &dbPath, const ImportProgress &progress, Mode mode)
+        : m_mdbPath(mdbPath), m_dbPath(dbPath), m_progress(progress), m_mode(mode),
           m_shown(QDir::toNativeSeparators(mdbPath))
     {
     }
 
     ImportResult run()
     {
-        m_result.ok = checkPaths() && openSource() && readTables() && copy();
+        m_result.ok = checkPaths() && describeSource() && openSource() && readTables()
+            && lockTarget() && copy();
+        m_lock.release();
         if (!m_result.ok)
             m_result.warnings.clear(); // the error is all the user needs to read
         return m_result;
@@ -166,17 +173,73 @@ private:
             return fail(QStringLiteral("Файл %1 не найден").arg(m_shown));
         if (!src.isFile())
             return fail(QStringLiteral("%1 не является файлом").arg(m_shown));
+        if (m_mode == Mode::Update && !dst.exists())
+            return fail(QStringLiteral("Файл %1 не найден").arg(QDir::toNativeSeparators(m_dbPath)));
         if (dst.exists()) {
             if (dst.canonicalFilePath() == src.canonicalFilePath())
                 return fail(QStringLiteral("Справочник нельзя записать поверх файла %1").arg(m_shown));
             if (dst.isDir())
                 return fail(QStringLiteral("%1 является папкой")
                                 .arg(QDir::toNativeSeparators(m_dbPath)));
-            if (!m_overwrite)
+            if (m_mode == Mode::Create)
                 return fail(QStringLiteral("Файл %1 уже существует")
                                 .arg(QDir::toNativeSeparators(m_dbPath)));
         }
         return checkAccessHeader(m_mdbPath, m_shown, &m_result.error);
+    }
+
+    bool describeSource()
+    {
+        std::optional<Edition> e = fileEdition(m_mdbPath);
+        if (!e || !computeDigest(*e, m_mdbPath))
+            return fail(QStringLiteral("Не удаётся прочитать файл %1").arg(m_shown));
+        m_edition = *e;
+        return true;
+    }
+
+    // Locks a file that is to be replaced and reads its personal directory,
+    // which an update carries across and a replacement counts as dropped.
+    bool lockTarget()
+    {
+        if (m_mode == Mode::Create || !QFileInfo::exists(m_dbPath))
+            return true;
+        QString why;
+        switch (m_lock.acquire(m_dbPath, &why)) {
+        case DirectoryLock::Status::Locked: break;
+        case DirectoryLock::Status::NotADatabase:
+            // Nothing in it to keep: a replacement may go ahead, an update may not.
+            if (m_mode == Mode::Update)
+                return fail(why);
+            return true;
+        case DirectoryLock::Status::Failed: return fail(why);
+        }
+        removeStaleBuilds();
+        const qint64 entries = m_lock.personal().size();
+        const QString db = QDir::toNativeSeparators(m_dbPath);
+        if (m_mode != Mode::Update)
+            m_result.personalDropped = entries;
+        if (m_mode == Mode::ReplaceUnlessPersonal && entries > 0)
+            return fail(QStringLiteral("В файле %1 есть записи справочника «Мой» (%2): файл не заменён")
+                            .arg(db)
+                            .arg(entries));
+        if (m_mode == Mode::Replace && entries > 0) {
+            m_result.warnings << QStringLiteral("Записи справочника «Мой» из файла %1 удалены: %2")
+                                     .arg(db)
+                                     .arg(entries);
+        }
+        return true;
+    }
+
+    // A build killed before its rename leaves its file beside the target.
+    // Every build that replaces the target holds its lock, as this one now
+    // does, so such files belong to no running build.
+    void removeStaleBuilds()
+    {
+        const QFileInfo dst(m_dbPath);
+        QDir dir = dst.absoluteDir();
+        for (const QString &name : dir.entryList({dst.fileName() + QStringLiteral(".import-*")},
+                                                 QDir::Files | QDir::Hidden))
+            dir.remove(name);
     }
 
     bool openSource()
@@ -205,6 +268,14 @@ private:
     bool readTables()
     {
         QList<DirectoryKind> missing;
+        if (m_mode == Mode::Update) {
+            // An update must not empty a public directory; its own Note may be missing.
+            for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises}) {
+                if (!findTable(m_mdb.get(), tableInfo(kind).table))
+                    return fail(QStringLiteral("В файле %1 нет таблицы %2: справочник не обновлён")
+                                    .arg(m_shown, tableInfo(kind).table));
+            }
+        }
         for (DirectoryKind kind : kKinds) {
             const QString name = tableInfo(kind).table;
             MdbCatalogEntry *entry = findTable(m_mdb.get(), name);
@@ -223,6 +294,9 @@ private:
         if (m_tables.empty())
             return fail(QStringLiteral("В файле %1 нет таблиц справочника (NASELEN, PREDPR, Note)")
                             .arg(m_shown));
+        // An update keeps the personal directory whatever the source holds.
+        if (m_mode == Mode::Update)
+            return true;
         for (DirectoryKind kind : missing)
             m_result.warnings << QStringLiteral("В файле %1 нет таблицы %2: справочник %3 будет пуст")
                                      .arg(m_shown, tableInfo(kind).table, directoryName(kind));
@@ -266,20 +340,31 @@ private:
         if (!store || !store->begin())
             return fail(QStringLiteral("Не удаётся создать файл %1: %2")
                             .arg(QDir::toNativeSeparators(m_dbPath), store ? store->lastError() : why));
+        if (m_mode == Mode::Update && !copyPersonal(*store, &why))
+            return fail(QStringLiteral("Не удаётся записать файл %1: %2")
+                            .arg(QDir::toNativeSeparators(m_dbPath), why));
         if (!reportProgress())
             return false;
         for (SourceTable &table : m_tables) {
             if (!copyTable(table, *store))
                 return false;
         }
-        if (!store->commit() || !store->createIndexes(&why))
+        m_edition.recordedAt = QDateTime::currentDateTimeUtc();
+        m_edition.residents = m_result.residents;
+        m_edition.enterprises = m_result.enterprises;
+        m_edition.personal = m_result.personal;
+        if (!writeImportedEdition(*store, m_edition, &why) || !store->commit()
+            || !store->createIndexes(&why))
             return fail(QStringLiteral("Не удаётся записать файл %1: %2")
                             .arg(QDir::toNativeSeparators(m_dbPath),
                                  why.isEmpty() ? store->lastError() : why));
         store.reset();
 
-        // Only a complete file takes the target's name.
-        if (m_overwrite) {
+        // Only a complete file takes the target's name, and the permissions
+        // of the file it replaces.
+        if (m_mode != Mode::Create) {
+            if (QFileInfo::exists(m_dbPath))
+                QFile::setPermissions(tmpPath, QFileInfo(m_dbPath).permissions());
             std::error_code ec;
             std::filesystem::rename(QFile::encodeName(tmpPath).constData(),
                                     QFile::encodeName(m_dbPath).constData(), ec);
@@ -295,6 +380,61 @@ private:
                                   .arg(QDir::toNativeSeparators(m_dbPath)));
         }
         guard.release();
+        syncDirectory(dst.absolutePath());
+        return true;
+    }
+
+    // The user's personal directory as it is, each row under its own rowid.
+    bool copyPersonal(Store &store, QString *why)
+    {
+        const TableInfo &note = tableInfo(DirectoryKind::Personal);
+        QStringList params;
+        for (int i = 0; i <= note.fields.size(); ++i)
+            params << QStringLiteral("?%1").arg(i + 1);
+        Statement *insert = store.statement(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3)")
+                                                .arg(note.table, note.fields.join(QStringLiteral(", ")),
+                                                     params.join(QStringLiteral(", "))));
+        const auto failed = [&] {
+            *why = store.lastError();
+            return false;
+        };
+        if (!insert)
+            return failed();
+        for (const DirectoryLock::PersonalRow &row : m_lock.personal()) {
+            Statement::Use use(*insert);
+            insert->bindInt64(1, row.rowid);
+            for (int i = 0; i < row.values.size(); ++i)
+                insert->bind(i + 2, row.values.at(i));
+            if (insert->step() != SQLITE_DONE)
+                return failed();
+        }
+        m_result.personalKept = m_lock.personal().size();
+        return store.refreshShadows(DirectoryKind::Personal, why);
+    }
+
+    // Stores one source row; in an update, a personal row only when the
+    // personal directory does not hold it yet (NULL and "" kept apart).
+    bool storeRow(Store &store, DirectoryKind kind, const QVariantList &values)
+    {
+        if (m_mode != Mode::Update || kind != DirectoryKind::Personal)
+            return store.insertRow(kind, values);
+        const TableInfo &note = tableInfo(kind);
+        QStringList same;
+        for (int i = 0; i < note.fields.size(); ++i)
+            same << QStringLiteral("%1 IS ?%2").arg(note.fields.at(i)).arg(i + 1);
+        Statement *held = store.statement(QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1")
+                                              .arg(note.table, same.join(QStringLiteral(" AND "))));
+        if (!held)
+            return false;
+        Statement::Use use(*held);
+        for (int i = 0; i < values.size(); ++i)
+            held->bind(i + 1, values.at(i));
+        const int rc = held->step();
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE || !store.insertRow(kind, values))
+            return false;
+        ++m_result.personalAdded;
         return true;
     }
 
@@ -361,7 +501,7 @@ private:
                 truncated = truncated || length >= int(kBindSize) - 1;
                 values << QString::fromUtf8(buffers[f].data(), length);
             }
-            if (!store.insertRow(table.kind, values))
+            if (!storeRow(store, table.kind, values))
                 return fail(QStringLiteral("Не удаётся записать файл %1: %2")
                                 .arg(QDir::toNativeSeparators(m_dbPath), store.lastError()));
             ++rows;
@@ -395,9 +535,11 @@ private:
     const QString m_mdbPath;
     const QString m_dbPath;
     const ImportProgress &m_progress;
-    const bool m_overwrite;
+    const Mode m_mode;
     const QString m_shown; // the Access file's name as messages show it
     ImportResult m_result;
+    Edition m_edition;
+    DirectoryLock m_lock;
     MdbPtr m_mdb;
     std::vector<SourceTable> m_tables;
     qint64 m_total = 0;
@@ -407,9 +549,18 @@ private:
 } // namespace
 
 ImportResult importAccessFile(const QString &mdbPath, const QString &dbPath,
-                              const ImportProgress &progress, bool overwrite)
+                              const ImportProgress &progress, ExistingDirectory existing)
 {
-    return Importer(mdbPath, dbPath, progress, overwrite).run();
+    const Mode mode = existing == ExistingDirectory::Refuse ? Mode::Create
+        : existing == ExistingDirectory::Replace            ? Mode::Replace
+                                                            : Mode::ReplaceUnlessPersonal;
+    return Importer(mdbPath, dbPath, progress, mode).run();
+}
+
+ImportResult updateFromAccessFile(const QString &mdbPath, const QString &dbPath,
+                                  const ImportProgress &progress)
+{
+    return Importer(mdbPath, dbPath, progress, Mode::Update).run();
 }
 
 } // namespace korvana

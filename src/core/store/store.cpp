@@ -273,7 +273,15 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
 
 bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
 
-QString Store::lastError() const { return QString::fromUtf8(sqlite3_errmsg(m_db)); }
+QString Store::lastError() const
+{
+    // SQLite refuses to write to a file that another one has been renamed
+    // over (a new edition), as the journal would be the new file's.
+    if (sqlite3_extended_errcode(m_db) == SQLITE_READONLY_DBMOVED)
+        return QStringLiteral("файл %1 заменён новым: перезапустите программу")
+            .arg(QFileInfo(m_path).fileName());
+    return QString::fromUtf8(sqlite3_errmsg(m_db));
+}
 
 Statement *Store::statement(const QString &sql)
 {
@@ -368,13 +376,7 @@ bool Store::ensureSchema(QString *error)
             return failed();
     }
     for (DirectoryKind kind : refill) {
-        const TableInfo &t = tableInfo(kind);
-        QStringList sets;
-        for (const auto &[column, expr] :
-             shadowExpressions(kind, [&](int i) { return t.fields[i]; }))
-            sets << column + QStringLiteral(" = ") + expr;
-        if (!exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(QStringLiteral(", "))),
-                  error))
+        if (!refreshShadows(kind, error))
             return failed();
     }
     if (!createIndexes(error)
@@ -385,6 +387,15 @@ bool Store::ensureSchema(QString *error)
     if (error)
         *error = lastError();
     return failed();
+}
+
+bool Store::refreshShadows(DirectoryKind kind, QString *error)
+{
+    const TableInfo &t = tableInfo(kind);
+    QStringList sets;
+    for (const auto &[column, expr] : shadowExpressions(kind, [&](int i) { return t.fields[i]; }))
+        sets << column + QStringLiteral(" = ") + expr;
+    return exec(QStringLiteral("UPDATE %1 SET %2").arg(t.table, sets.join(QStringLiteral(", "))), error);
 }
 
 bool Store::createIndexes(QString *error)

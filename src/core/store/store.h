@@ -94,6 +94,9 @@ public:
     // Creates the search indexes (the generator and importer call this after
     // their bulk inserts; open() makes sure they exist).
     bool createIndexes(QString *error = nullptr);
+    // Recomputes every shadow column of a table from its fields, for rows
+    // written by plain SQL; cached counts and value lists are kept.
+    bool refreshShadows(DirectoryKind kind, QString *error = nullptr);
 
     // Row count of a whole table, kept until the table is next written.
     qint64 tableRowCount(DirectoryKind kind);

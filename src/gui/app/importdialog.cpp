@@ -7,12 +7,17 @@
 #include <QElapsedTimer>
 #include <QProgressDialog>
 
+#include <functional>
 #include <limits>
 
 namespace korvana {
 
-bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
-                                  QString *error, QStringList *warnings)
+namespace {
+
+using Operation = std::function<ImportResult(const ImportProgress &)>;
+
+bool runWithProgress(QWidget *parent, const QString &mdbPath, const Operation &operation,
+                     QString *error, QStringList *warnings)
 {
     QProgressDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Korvana"));
@@ -48,13 +53,33 @@ bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const
         return !dialog.wasCanceled();
     };
 
-    const ImportResult result = importAccessFile(mdbPath, dbPath, progress);
+    const ImportResult result = operation(progress);
     dialog.close();
     if (error)
         *error = result.ok ? QString() : result.error;
     if (warnings)
         *warnings = result.warnings;
     return result.ok;
+}
+
+} // namespace
+
+bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
+                                  QString *error, QStringList *warnings)
+{
+    return runWithProgress(
+        parent, mdbPath,
+        [&](const ImportProgress &progress) { return importAccessFile(mdbPath, dbPath, progress); },
+        error, warnings);
+}
+
+bool updateFromAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
+                                      QString *error, QStringList *warnings)
+{
+    return runWithProgress(
+        parent, mdbPath,
+        [&](const ImportProgress &progress) { return updateFromAccessFile(mdbPath, dbPath, progress); },
+        error, warnings);
 }
 
 } // namespace korvana

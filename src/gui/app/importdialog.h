@@ -16,4 +16,9 @@ namespace korvana {
 bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
                                   QString *error, QStringList *warnings = nullptr);
 
+// The same for a new edition taken into an existing directory file (see
+// updateFromAccessFile): Cancel leaves dbPath as it was.
+bool updateFromAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
+                                      QString *error, QStringList *warnings = nullptr);
+
 } // namespace korvana

@@ -1,6 +1,7 @@
 #include "gui/app/opendatabase.h"
 
 #include "core/store/store.h"
+#include "gui/app/editionprompt.h"
 #include "gui/app/importdialog.h"
 #include "gui/window/messages.h"
 
@@ -22,6 +23,7 @@ std::unique_ptr<Store> openDirectoryFile(const QString &folder)
     const QDir dir(folder);
     const QString dbPath = dir.filePath(kDatabaseName);
     const QString mdbPath = dir.filePath(kAccessName);
+    offerNewEdition(mdbPath, dbPath);
     const QString folderLine = QStringLiteral("Папка: ") + QDir::toNativeSeparators(folder);
     if (!QFileInfo::exists(dbPath) && QFileInfo(mdbPath).isFile()) {
         QString error;

@@ -3,7 +3,12 @@
 // finished step is announced on stdout ("w N", "n N", "e N") so the test
 // knows what must have reached the disk.
 //   killvictim <folder> <first generation>
+// With "update", takes new editions into kadu.db in a loop instead, from
+// the two Access files in turn (generation N from the first when N is even),
+// announcing each ("u N").
+//   killvictim update <folder> <first generation> <even.mdb> <odd.mdb>
 #include "core/app/sidefiles.h"
+#include "core/import/mdbimport.h"
 #include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
 #include "core/store/store.h"
@@ -28,6 +33,16 @@ void say(const char *what, int generation)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() == 5 && args[0] == QLatin1String("update")) {
+        const QString db = QDir(args[1]).filePath(QStringLiteral("kadu.db"));
+        say("ready", args[2].toInt());
+        for (int generation = args[2].toInt();; ++generation) {
+            if (!updateFromAccessFile(args[3 + generation % 2], db).ok)
+                return 7;
+            say("u", generation);
+        }
+    }
     if (argc != 3)
         return 2;
     const QDir folder(QString::fromLocal8Bit(argv[1]));

@@ -2,6 +2,7 @@
 #include "core/import/mdbimport.h"
 #include "core/store/directorykind.h"
 #include "core/store/store.h"
+#include "accessfixtures.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -23,31 +24,6 @@ namespace {
 
 const QString kFixtures = QStringLiteral(KORVANA_TEST_DATA "/access/");
 
-// The first column of every result row, in the order SQLite gives them.
-QStringList strings(Store &store, const QString &sql)
-{
-    QStringList out;
-    Statement *s = store.statement(sql);
-    if (!s)
-        return {QStringLiteral("<bad sql>")};
-    Statement::Use use(*s);
-    while (s->step() == 100 /* SQLITE_ROW */)
-        out << s->column(0).toString();
-    return out;
-}
-
-// A table as the fixtures' CSV lines: every value quoted with inner quotes
-// doubled, NULL an empty unquoted field, "" an empty string.
-QStringList csvLines(Store &store, DirectoryKind kind)
-{
-    const TableInfo &t = tableInfo(kind);
-    QStringList values;
-    for (const QString &field : t.fields)
-        values << QStringLiteral("coalesce('\"' || replace(%1, '\"', '\"\"') || '\"', '')").arg(field);
-    return QStringList{t.fields.join(u',')}
-        + strings(store, QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(values.join(" || ',' || "), t.table));
-}
-
 // The page of a table's definition, as libmdb finds it.
 long tableDefPage(const QString &mdbPath, const char *table)
 {
@@ -57,18 +33,6 @@ long tableDefPage(const QString &mdbPath, const char *table)
     if (mdb)
         mdb_close(mdb);
     return page;
-}
-
-// Renames a Jet4 table in a copy by changing its catalog name (stored once, UTF-16).
-bool renameTable(const QString &path, const QString &from, const QString &to)
-{
-    QByteArray bytes = readBytes(path);
-    const auto encode = [](const QString &s) { return QByteArray(reinterpret_cast<const char *>(s.utf16()), s.size() * 2); };
-    const qsizetype at = bytes.indexOf(encode(from));
-    if (at < 0 || bytes.indexOf(encode(from), at + 1) >= 0)
-        return false;
-    bytes.replace(at, encode(to).size(), encode(to));
-    return writeBytes(path, bytes);
 }
 
 QStringList leftovers(const QString &dir)
@@ -82,9 +46,7 @@ QStringList leftovers(const QString &dir)
 QString copyFixture(const QTemporaryDir &dir, const QString &fixture)
 {
     const QString mdb = dir.filePath(QStringLiteral("kadu.mdb"));
-    if (!QFile::copy(kFixtures + fixture + QStringLiteral(".mdb"), mdb)
-        || !QFile::setPermissions(mdb, QFile::ReadOwner | QFile::WriteOwner))
-        qFatal("cannot copy %s", qPrintable(fixture));
+    test::copyAccessFixture(fixture, mdb);
     return mdb;
 }
 
@@ -124,23 +86,18 @@ private Q_SLOTS:
     {
         QFETCH(QString, file);
         QFETCH(int, kind);
-        const QString csv = kFixtures + file + u'.' + tableInfo(DirectoryKind(kind)).table + QStringLiteral(".csv");
-        const QStringList expected = QString::fromUtf8(readBytes(csv)).split(u'\n', Qt::SkipEmptyParts);
-        auto store = Store::open(dbOf(file));
-        QVERIFY(store);
-        QCOMPARE(csvLines(*store, DirectoryKind(kind)), expected);
+        QCOMPARE(test::tableCsv(dbOf(file), DirectoryKind(kind)), test::expectedCsv(file, DirectoryKind(kind)));
     }
 
     // The folded shadow columns make the imported text searchable without regard to case or ё.
     void foldedColumnsFindImportedRows()
     {
-        auto jet3 = Store::open(dbOf(QStringLiteral("cp1251-jet3")));
-        auto jet4 = Store::open(dbOf(QStringLiteral("kadu-jet4")));
-        QVERIFY(jet3 && jet4);
+        const QString jet3 = dbOf(QStringLiteral("cp1251-jet3"));
+        const QString jet4 = dbOf(QStringLiteral("kadu-jet4"));
         const QString family = QStringLiteral("SELECT Family FROM NASELEN WHERE k_family GLOB '%1' ORDER BY rowid");
-        QCOMPARE(strings(*jet3, family.arg("петр*")), (QStringList{"ПЕТРОВ П.П.", "петрова н.н."}));
-        QCOMPARE(strings(*jet3, family.arg("елк*")), (QStringList{"Ёлкина А.Б.", "ёлкин в.в."}));
-        QCOMPARE(strings(*jet4, family.arg("тест_*")), QStringList{"Тест_100%"});
+        QCOMPARE(test::strings(jet3, family.arg("петр*")), (QStringList{"ПЕТРОВ П.П.", "петрова н.н."}));
+        QCOMPARE(test::strings(jet3, family.arg("елк*")), (QStringList{"Ёлкина А.Б.", "ёлкин в.в."}));
+        QCOMPARE(test::strings(jet4, family.arg("тест_*")), QStringList{"Тест_100%"});
     }
 
     void unreadableSourcesFailCleanly_data()
@@ -179,8 +136,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString mdb = copyFixture(dir, QStringLiteral("kadu-jet4"));
         const QString db = dir.filePath(QStringLiteral("kadu.db"));
-        QVERIFY(renameTable(mdb, QStringLiteral("Note"), QStringLiteral("Nota")));
-        QVERIFY(renameTable(mdb, QStringLiteral("NASELEN"), QStringLiteral("naselen")));
+        QVERIFY(test::renameAccessTable(mdb, QStringLiteral("Note"), QStringLiteral("Nota")));
+        QVERIFY(test::renameAccessTable(mdb, QStringLiteral("NASELEN"), QStringLiteral("naselen")));
         const QByteArray before = readBytes(mdb);
         ImportResult r = importAccessFile(mdb, db);
         QVERIFY2(r.ok, qPrintable(r.error));
@@ -191,8 +148,8 @@ private Q_SLOTS:
 
         // Without any of the three there is no directory to make.
         QVERIFY(QFile::remove(db));
-        QVERIFY(renameTable(mdb, QStringLiteral("naselen"), QStringLiteral("naselex")));
-        QVERIFY(renameTable(mdb, QStringLiteral("PREDPR"), QStringLiteral("PREDPX")));
+        QVERIFY(test::renameAccessTable(mdb, QStringLiteral("naselen"), QStringLiteral("naselex")));
+        QVERIFY(test::renameAccessTable(mdb, QStringLiteral("PREDPR"), QStringLiteral("PREDPX")));
         r = importAccessFile(mdb, db);
         QVERIFY(!r.ok);
         QVERIFY2(r.error.contains(QStringLiteral("нет таблиц")), qPrintable(r.error));
@@ -237,23 +194,42 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString db = dir.filePath(QStringLiteral("kadu.db"));
         const QString jet3 = kFixtures + QStringLiteral("cp1251-jet3.mdb");
-        QString err;
-        auto run = [&err](const QStringList &args) {
+        const QString jet4 = kFixtures + QStringLiteral("kadu-jet4.mdb");
+        QString out, err;
+        auto run = [&](const QStringList &args) {
             QProcess p;
             p.start(QStringLiteral(KORVANA_IMPORT_EXE), args);
             if (!p.waitForFinished(60000))
                 return -1;
+            out = QString::fromUtf8(p.readAllStandardOutput());
             err = QString::fromUtf8(p.readAllStandardError());
             return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         };
-        QCOMPARE(run({kFixtures + QStringLiteral("kadu-jet4.mdb"), db}), 0);
+        auto personal = [&db] { return test::tableCsv(db, DirectoryKind::Personal); };
+        QCOMPARE(run({jet4, db}), 0);
         QVERIFY2(err.contains("163"), qPrintable(err));
         const QByteArray first = readBytes(db);
         QVERIFY(run({jet3, db}) != 0);
         QVERIFY2(err.contains(QStringLiteral("уже существует")), qPrintable(err));
         QCOMPARE(readBytes(db), first);
-        QCOMPARE(run({QStringLiteral("--force"), jet3, db}), 0);
-        QVERIFY(readBytes(db) != first);
+
+        // --force would drop the three personal entries: only when confirmed.
+        QCOMPARE(run({QStringLiteral("--force"), jet3, db}), 1);
+        QVERIFY2(err.contains(QStringLiteral("«Мой» (3)")) && err.contains(QStringLiteral("--yes")), qPrintable(err));
+        QCOMPARE(readBytes(db), first);
+        // --update keeps them and adds the one of the new file's it lacks.
+        QCOMPARE(run({QStringLiteral("--update"), jet3, db}), 0);
+        QVERIFY2(out.contains(QStringLiteral("население 10, предприятия 6 строк; справочник «Мой»: сохранено 3, добавлено 1")),
+                 qPrintable(out));
+        QCOMPARE(personal(), test::expectedCsv(QStringLiteral("kadu-jet4"), DirectoryKind::Personal)
+                                 + QStringList{test::expectedCsv(QStringLiteral("cp1251-jet3"), DirectoryKind::Personal).at(2)});
+        const QByteArray updated = readBytes(db);
+        QCOMPARE(run({QStringLiteral("--update"), kFixtures + QStringLiteral("missing.mdb"), db}), 1);
+        QVERIFY2(err.contains(QStringLiteral("Ошибка: Файл ")) && err.contains(QStringLiteral("missing.mdb не найден")), qPrintable(err));
+        QCOMPARE(readBytes(db), updated);
+        QCOMPARE(run({QStringLiteral("--force"), QStringLiteral("--yes"), jet4, db}), 0);
+        QVERIFY2(err.contains(QStringLiteral("«Мой» из файла")) && err.contains(QStringLiteral("удалены: 4")), qPrintable(err));
+        QCOMPARE(personal(), test::expectedCsv(QStringLiteral("kadu-jet4"), DirectoryKind::Personal));
 
         const QString text = dir.filePath(QStringLiteral("notes.mdb"));
         QVERIFY(writeBytes(text, "just text\n"));

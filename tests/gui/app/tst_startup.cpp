@@ -1,6 +1,9 @@
 // Start-up and shut-down of the real window: lists, side files, placement,
 // column widths and the layout pass, with real files in a temporary folder.
+#include "accessfixtures.h"
 #include "appfixture.h"
+#include "core/import/mdbimport.h"
+#include "core/search/recordsource.h"
 #include "core/window/twips.h"
 #include "gui/app/importdialog.h"
 #include "gui/search/searchcontroller.h"
@@ -198,6 +201,60 @@ private Q_SLOTS:
         QVERIFY(!importAccessFileWithProgress(nullptr, mdb, db, &error));
         QVERIFY(sawDialog && !error.isEmpty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A new kadu.mdb beside kadu.db is offered once: Yes takes it in keeping
+    // «Мой», No keeps the directory, and neither the recorded edition nor a
+    // declined one is offered again.
+    void newEditionIsOfferedOncePerFile()
+    {
+        const QDateTime may12 = QDateTime(QDate(2031, 5, 12), QTime(12, 0));
+        auto putMdb = [](TestDb &db, const QString &fixture, const QDateTime &time) {
+            const QString mdb = db.dir.filePath(QStringLiteral("kadu.mdb"));
+            test::copyAccessFixture(fixture, mdb);
+            QFile file(mdb);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
+        };
+        AppFixture f([&](TestDb &db) {
+            db.store.reset();
+            QFile::remove(db.path());
+            QVERIFY(importAccessFile(test::accessFixture(QStringLiteral("cp1251-jet3")), db.path()).ok);
+            putMdb(db, QStringLiteral("kadu-jet4"), may12);
+        });
+        QCOMPARE(f.messages.texts(),
+                 QStringList{QStringLiteral("Найден новый справочник: файл kadu.mdb от 12.05.2031.\r"
+                                            "Обновить справочники «Население» и «Предприятия»?\r"
+                                            "Ваш справочник «Мой» сохранится.")});
+        QCOMPARE(f.messages.last().buttons, MessageButtons::YesNo);
+        QCOMPARE(f.messages.last().icon, MessageIcon::None);
+        QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), 120);
+        QCOMPARE(f.app->source(DirectoryKind::Personal)->recordCount(), 4); // the three of before and one new
+        f.restart();
+        QCOMPARE(f.messages.count(), 1);
+        // The same file copied again, with a new time, is the same edition.
+        putMdb(f.db, QStringLiteral("kadu-jet4"), may12.addDays(1));
+        f.restart();
+        QCOMPARE(f.messages.count(), 1);
+
+        // The older edition is not the recorded one: asked; No keeps the directory.
+        putMdb(f.db, QStringLiteral("cp1251-jet3"), may12.addDays(-400));
+        f.messages.answerNext(MessageAnswer::No);
+        f.restart();
+        QCOMPARE(f.messages.count(), 2);
+        QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), 120);
+        f.restart();
+        QCOMPARE(f.messages.count(), 2);
+
+        // A directory file without a record: asked only about a newer kadu.mdb.
+        AppFixture made([&](TestDb &db) { putMdb(db, QStringLiteral("kadu-jet4"), QDateTime(QDate(2001, 1, 1), QTime())); });
+        QCOMPARE(made.messages.count(), 0);
+        putMdb(made.db, QStringLiteral("kadu-jet4"), may12);
+        made.messages.answerNext(MessageAnswer::No);
+        made.restart();
+        QCOMPARE(made.messages.count(), 1);
+        made.restart();
+        QCOMPARE(made.messages.count(), 1);
+        QCOMPARE(made.app->source(DirectoryKind::Residents)->recordCount(), 10);
     }
 };
 
