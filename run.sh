@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
-          mdbtools-dev libmdb3 fonts-dejavu-core
+          mdbtools-dev libmdb3 fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev)
 

@@ -3,7 +3,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSettings>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -34,6 +37,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Korvana"));
     QApplication::setApplicationName(QStringLiteral("Korvana"));
+    // Qt's own texts (the fields' context menus, standard buttons) in the
+    // program's language, when Qt's translations are installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     // The name of the installed menu entry, so the window is matched to it.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVANA_DESKTOP_ID));
     QSettings settings;

@@ -1,6 +1,7 @@
 #include "gui/window/messages.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace korvana {
 
@@ -47,10 +48,14 @@ MessageAnswer showMessage(QWidget *parent, const QStringList &lines, MessageIcon
                     QStringLiteral("Korvana"), lines.join(QLatin1Char('\n')), QMessageBox::NoButton,
                     parent);
     box.setTextFormat(Qt::PlainText);
+    // The program's own words on its buttons, whatever translations of Qt
+    // are installed.
     if (buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
     } else {
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);

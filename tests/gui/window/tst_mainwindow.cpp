@@ -190,9 +190,9 @@ private Q_SLOTS:
         QCOMPARE(catcher.last().buttons, MessageButtons::YesNo);
     }
 
-    void aRealMessageBoxIsModalTitledAndDefaultsToYes()
+    void aRealMessageBoxIsModalTitledInRussianAndDefaultsToYes()
     {
-        QString title, text;
+        QString title, text, yes, no;
         bool yesIsDefault = false;
         QMessageBox::Icon icon = QMessageBox::Critical;
         QTimer::singleShot(0, this, [&] {
@@ -202,6 +202,8 @@ private Q_SLOTS:
             text = box->text();
             icon = box->icon();
             yesIsDefault = box->defaultButton() == box->button(QMessageBox::Yes);
+            yes = box->button(QMessageBox::Yes)->text();
+            no = box->button(QMessageBox::No)->text();
             box->button(QMessageBox::No)->click();
         });
         QCOMPARE(showMessage(nullptr, {QStringLiteral("Первая"), QStringLiteral("Вторая")}, MessageIcon::None,
@@ -211,6 +213,7 @@ private Q_SLOTS:
         QCOMPARE(text, QStringLiteral("Первая\nВторая")); // two lines on the screen
         QCOMPARE(icon, QMessageBox::NoIcon);
         QVERIFY(yesIsDefault);
+        QCOMPARE(yes + u'/' + no, QStringLiteral("Да/Нет"));
     }
 };
 
