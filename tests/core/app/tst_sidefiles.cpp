@@ -73,14 +73,8 @@ private slots:
         QTEST(table.cell(2, 7), "enterpriseLast");
     }
 
-    void widthFileOverDefaultsOrMissingOrNotWritten()
+    void widthFileMissingOrNotWritten()
     {
-        // A short file overrides its own cells and keeps the defaults of the rest.
-        QTemporaryDir other;
-        QVERIFY(test::writeBytes(other.filePath("short.txt"), "1500\r\n"));
-        WGridCol expected = WGridCol::withDefaults();
-        expected.setCell(1, 0, 1500);
-        QCOMPARE(loadWidthTable(other.filePath("short.txt")), expected);
         QTemporaryDir dir;
         QCOMPARE(loadWidthTable(dir.filePath("absent.txt")), WGridCol::withDefaults());
         QVERIFY(QDir(dir.path()).mkdir("folder.txt")); // a directory is no file
