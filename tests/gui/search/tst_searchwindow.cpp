@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -64,7 +65,7 @@ private Q_SLOTS:
         // The clear button follows the criteria at the next tick of the timer.
         auto *clear = f->control<QAbstractButton>("Command1");
         QVERIFY(!clear->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(clear->isEnabled(), 1000);
+        QTRY_VERIFY(clear->isEnabled());
 
         // Choosing a row moves the position display and the dial box.
         auto *grid = f->control<QTableView>("DBGrid1");
@@ -90,9 +91,10 @@ private Q_SLOTS:
         QCOMPARE(f->app->search()->sortField(), SortField(3));
 
         f->field("Tefio")->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!clear->isEnabled(), 1000);
+        QTRY_VERIFY(!clear->isEnabled());
         f->field("Tekv")->setText(QStringLiteral("   "));
-        QTest::qWait(400);
+        QSignalSpy ticks(f->app->window(), &MainWindow::ticked);
+        QTRY_VERIFY(ticks.count() >= 1);
         QVERIFY(!clear->isEnabled()); // blanks are nothing to clear
     }
 
@@ -185,7 +187,7 @@ private Q_SLOTS:
             f->field(names[i])->setText(QString::fromUtf8(texts[i]));
         focus("Tefio");
         QCOMPARE(f->count(), QStringLiteral("из 1"));
-        QTRY_VERIFY_WITH_TIMEOUT(f->control<QAbstractButton>("Command1")->isEnabled(), 1000);
+        QTRY_VERIFY(f->control<QAbstractButton>("Command1")->isEnabled());
         const int before = searches();
         f->control<QAbstractButton>("Command1")->click();
         QCOMPARE(searches(), before + 5);
