@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace korvana {
 
 namespace {
@@ -368,8 +370,11 @@ void MainWindow::applyLayout(const LayoutPlan &plan)
 
     // Widths set here are not the user's: they must not be stored back.
     m_applyingLayout = true;
+    // A column narrower than half a pixel still shows as one; only a width
+    // of 0 hides it.
     for (const ColumnWidth &c : plan.columns)
-        grid(DirectoryKind(c.grid))->setColumnWidth(c.column, twipsToPixels(c.width, m_dpi));
+        grid(DirectoryKind(c.grid))->setColumnWidth(
+                c.column, c.width > 0 ? std::max(1, twipsToPixels(c.width, m_dpi)) : 0);
     m_applyingLayout = false;
     for (const DirectoryControls &d : m_directories)
         d.grid->setCellPointSize(plan.cellPointSize[static_cast<int>(d.kind) - 1]);
