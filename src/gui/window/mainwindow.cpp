@@ -6,6 +6,7 @@
 #include "gui/window/controls.h"
 #include "gui/window/datacontrol.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace korvana {
 
@@ -76,9 +78,34 @@ MainWindow::MainWindow(qreal logicalDpi, QWidget *parent)
         m_dpi = screen->logicalDotsPerInchY();
     }
     build();
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &MainWindow::onFocusChanged);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The children give up the focus while the base class destroys them.
+    disconnect(m_focusWatch);
+}
+
+void MainWindow::onFocusChanged(QWidget *old, QWidget *now)
+{
+    if (!now || now->window() != this)
+        return; // the focus left for another window; it comes back to m_lastFocus
+    QWidget *previous = std::exchange(m_lastFocus, now);
+    bool arrival = false;
+    if (old && old->window() == this) {
+        // Qt hands the focus on (with the reason of a Tab) when the control
+        // holding it is disabled or hidden: the user moved nowhere.
+        arrival = old != now && old->isEnabled() && old->isVisible();
+    } else {
+        // The activation came back (after a box, a dialog, another program):
+        // Qt gives the focus back to where it was. Elsewhere, the user
+        // clicked another control of the inactive window.
+        arrival = now != previous;
+    }
+    if (arrival)
+        Q_EMIT controlEntered(now);
+}
 
 void MainWindow::setTwipsGeometry(QWidget *control, const QRectF &twips)
 {

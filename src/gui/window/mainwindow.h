@@ -4,6 +4,7 @@
 #include "core/store/directorykind.h"
 #include "core/window/layoutpass.h"
 
+#include <QPointer>
 #include <QRectF>
 #include <QWidget>
 
@@ -105,12 +106,18 @@ Q_SIGNALS:
     void ticked();
     // The user (not the layout) gave a grid column a new width, in pixels.
     void columnResized(DirectoryKind grid, int column, int pixels);
+    // The focus arrived in `control`: moved there from another control of
+    // this window, or the first focus of all. The window getting the
+    // activation back, and the focus handed on by a control that has just
+    // been disabled or hidden, are no arrivals.
+    void controlEntered(QWidget *control);
 
 private:
     void build();
     void setTabOrderChain();
     void setStacking();
     void onTimerTick();
+    void onFocusChanged(QWidget *old, QWidget *now);
 
     qreal m_dpi = 96;
     SearchPanel m_search;
@@ -122,6 +129,8 @@ private:
     QLabel *m_band = nullptr;        // Image1(0)
     QTimer *m_timer = nullptr;       // Timer1
     bool m_applyingLayout = false;
+    QPointer<QWidget> m_lastFocus; // the control of this window that last had the focus
+    QMetaObject::Connection m_focusWatch;
 };
 
 } // namespace korvana
