@@ -419,6 +419,25 @@ Placement MainWindow::outerPlacement() const
 
 void MainWindow::setOuterPlacement(const Placement &p)
 {
+    applyOuterPlacement(p);
+    if (isActiveWindow())
+        m_placementToRedo.reset();
+    else
+        m_placementToRedo = p;
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    // By the first activation the window manager has framed the window:
+    // sized without its frame, the window would grow by the frame at every
+    // start.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_placementToRedo)
+        applyOuterPlacement(*std::exchange(m_placementToRedo, std::nullopt));
+    QWidget::changeEvent(event);
+}
+
+void MainWindow::applyOuterPlacement(const Placement &p)
+{
     // The stored size is the outer one, frame and title bar included.
     const QSize frame = frameGeometry().size() - size();
     resize(QSize(twipsToPixels(p.width, m_dpi), twipsToPixels(p.height, m_dpi)) - frame);

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QComboBox;
 class QGroupBox;
@@ -88,8 +89,9 @@ public:
     // The outer placement (frame and title bar included) in twips.
     Placement outerPlacement() const;
     // Moves and sizes the window so that its outer rectangle is `p`. The
-    // frame is known only once the window is shown (and is 0 without a
-    // window manager), so the caller sets it again after the first show.
+    // frame is known only once a window manager has framed the shown window
+    // (and is 0 without one): until the window is first activated, `p` is
+    // applied again at the activation.
     void setOuterPlacement(const Placement &p);
 
     // Geometry of a control in twips relative to its container. Set
@@ -100,6 +102,9 @@ public:
 
     // The whole design size of the client area in twips.
     static QSizeF designClientTwips() { return QSizeF(9945, 6585); }
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 Q_SIGNALS:
     // Each tick of Timer1, after the title has moved on by one character.
@@ -118,6 +123,7 @@ private:
     void setStacking();
     void onTimerTick();
     void onFocusChanged(QWidget *old, QWidget *now);
+    void applyOuterPlacement(const Placement &p);
 
     qreal m_dpi = 96;
     SearchPanel m_search;
@@ -129,6 +135,7 @@ private:
     QLabel *m_band = nullptr;        // Image1(0)
     QTimer *m_timer = nullptr;       // Timer1
     bool m_applyingLayout = false;
+    std::optional<Placement> m_placementToRedo; // until the first activation
     QPointer<QWidget> m_lastFocus; // the control of this window that last had the focus
     QMetaObject::Connection m_focusWatch;
 };
