@@ -11,7 +11,7 @@ PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-d
           mdbtools-dev libmdb3 fonts-dejavu-core
           desktop-file-utils appstream dpkg-dev
           clang-14 libfuzzer-14-dev
-          xvfb openbox xdotool x11-utils)
+          xvfb openbox xdotool x11-utils dbus-daemon)
 
 install_missing() {
     local missing=()

@@ -135,39 +135,55 @@ pid_t Desktop::spawn(const QStringList &command, int keepFd)
     return pid;
 }
 
-bool Desktop::start(QString *error)
+QByteArray Desktop::spawnForLine(const QStringList &command)
 {
-    // The server picks a free display itself and writes its number here.
-    int displayFds[2];
-    if (::pipe(displayFds) != 0) {
-        *error = QStringLiteral("pipe failed");
-        return false;
-    }
-    ::fcntl(displayFds[0], F_SETFD, FD_CLOEXEC);
-    spawn({QStringLiteral("Xvfb"), QStringLiteral("-displayfd"), QString::number(displayFds[1]),
-           QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
-           QStringLiteral("-nolisten"), QStringLiteral("tcp")},
-          displayFds[1]);
-    ::close(displayFds[1]);
-    QByteArray number;
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    QStringList withFd = command;
+    withFd.replaceInStrings(QStringLiteral("%fd"), QString::number(fds[1]));
+    spawn(withFd, fds[1]);
+    ::close(fds[1]);
+    QByteArray line;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!number.contains('\n') && Clock::now() < deadline) {
-        pollfd p{displayFds[0], POLLIN, 0};
+    while (!line.contains('\n') && Clock::now() < deadline) {
+        pollfd p{fds[0], POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0)
             continue;
         char c;
-        if (::read(displayFds[0], &c, 1) != 1)
+        if (::read(fds[0], &c, 1) != 1)
             break;
-        number += c;
+        line += c;
     }
-    ::close(displayFds[0]);
-    if (!number.contains('\n')) {
+    ::close(fds[0]);
+    return line.contains('\n') ? line.trimmed() : QByteArray();
+}
+
+bool Desktop::start(QString *error)
+{
+    // Each server picks a free display or address itself and says which.
+    const QByteArray display = spawnForLine({QStringLiteral("Xvfb"), QStringLiteral("-displayfd"),
+                                             QStringLiteral("%fd"), QStringLiteral("-screen"),
+                                             QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (display.isEmpty()) {
         *error = QStringLiteral("Xvfb did not start (is the xvfb package installed?)");
         stop();
         return false;
     }
-    m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    m_display = QStringLiteral(":") + QString::fromLatin1(display);
     ::setenv("DISPLAY", m_display.toLocal8Bit().constData(), 1);
+    // A desktop session has a session bus, which the toolkit asks for
+    // accessibility; without one the bus library starts a search of its own.
+    const QByteArray bus = spawnForLine({QStringLiteral("dbus-daemon"), QStringLiteral("--session"),
+                                         QStringLiteral("--nofork"), QStringLiteral("--print-address=%fd")});
+    if (bus.isEmpty()) {
+        *error = QStringLiteral("dbus-daemon did not start");
+        stop();
+        return false;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.constData(), 1);
 
     spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable"), QStringLiteral("--config-file"),
            QStringLiteral(KORVANA_SOURCE_DIR "/tests/support/desktop/openbox-rc.xml")});

@@ -13,11 +13,11 @@
 
 namespace korvana::test {
 
-// A real X desktop for window tests: an Xvfb of its own on a free display
-// with openbox managing it, so that activation, focus and the title bar's
-// buttons behave as on a user's machine. Input goes through the X server
-// with xdotool. Start it before the QApplication (which then connects to
-// it through DISPLAY) and stop it after the application is gone.
+// A real X desktop for window tests: an Xvfb of its own on a free display,
+// openbox managing it and a session bus, so that activation, focus and the
+// title bar's buttons behave as on a user's machine. Input goes through the
+// X server with xdotool. Start it before the QApplication (which then
+// connects to it through DISPLAY) and stop it after the application is gone.
 class Desktop {
 public:
     Desktop() = default;
@@ -49,6 +49,10 @@ public:
 
 private:
     pid_t spawn(const QStringList &command, int keepFd = -1);
+    // Starts a server that writes one line (its display, its address) to
+    // the descriptor put in place of "%fd"; returns the line, empty when
+    // none came.
+    QByteArray spawnForLine(const QStringList &command);
     bool waitForWindowManager(int timeoutMs) const;
 
     std::vector<pid_t> m_children; // in start order; stopped in reverse
