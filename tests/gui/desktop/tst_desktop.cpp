@@ -180,7 +180,7 @@ private Q_SLOTS:
     // Narrow columns as the table gives them, a drag below Qt's usual floor
     // kept, the copy question leaving the grid on its row, and the close
     // button of the title bar writing the widths and the placement.
-    void gridsAndTheCloseButton()
+    void narrowColumnsTheCopiedRowAndThePlacementStay()
     {
         MainWindow *w = window();
         const float scale = columnScale(w->outerPlacement().width);

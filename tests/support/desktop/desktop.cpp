@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -37,14 +39,15 @@ struct Argv {
 };
 
 // In the child, between fork and exec: dies with the test (a crashed or
-// killed test leaves no X server behind), output to `out` or nowhere.
-[[noreturn]] void execChild(char *const *argv, int out, int keepFd)
+// killed test leaves no X server behind), output to `out` and `err` or
+// nowhere.
+[[noreturn]] void execChild(char *const *argv, int out, int err, int keepFd)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, STDIN_FILENO);
     ::dup2(out >= 0 ? out : null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
+    ::dup2(err >= 0 ? err : null, STDERR_FILENO);
     for (int fd = 3; fd < 1024; ++fd) {
         if (fd != keepFd)
             ::close(fd);
@@ -78,7 +81,7 @@ QByteArray run(const QStringList &command, int timeoutMs, int *code)
     }
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(argv.pointers.data(), pipeFds[1], -1);
+        execChild(argv.pointers.data(), pipeFds[1], -1, -1);
     ::close(pipeFds[1]);
     QByteArray out;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -129,7 +132,7 @@ pid_t Desktop::spawn(const QStringList &command, int keepFd)
     Argv argv(command);
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(argv.pointers.data(), -1, keepFd);
+        execChild(argv.pointers.data(), -1, m_log, keepFd);
     if (pid > 0)
         m_children.push_back(pid);
     return pid;
@@ -160,15 +163,30 @@ QByteArray Desktop::spawnForLine(const QStringList &command)
     return line.contains('\n') ? line.trimmed() : QByteArray();
 }
 
+QString Desktop::serverLog() const
+{
+    QByteArray text;
+    char buffer[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = ::pread(m_log, buffer, sizeof buffer, at)) > 0; at += n)
+        text.append(buffer, n);
+    return QString::fromLocal8Bit(text.right(2000));
+}
+
 bool Desktop::start(QString *error)
 {
+    // What the servers say goes to an unnamed file, shown when they fail.
+    char logName[] = "/tmp/korvana-desktop-XXXXXX";
+    m_log = ::mkstemp(logName);
+    if (m_log >= 0)
+        ::unlink(logName);
     // Each server picks a free display or address itself and says which.
     const QByteArray display = spawnForLine({QStringLiteral("Xvfb"), QStringLiteral("-displayfd"),
                                              QStringLiteral("%fd"), QStringLiteral("-screen"),
                                              QStringLiteral("0"), QStringLiteral("1024x768x24"),
                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (display.isEmpty()) {
-        *error = QStringLiteral("Xvfb did not start (is the xvfb package installed?)");
+        *error = QStringLiteral("Xvfb did not start (is the xvfb package installed?)\n") + serverLog();
         stop();
         return false;
     }
@@ -179,16 +197,18 @@ bool Desktop::start(QString *error)
     const QByteArray bus = spawnForLine({QStringLiteral("dbus-daemon"), QStringLiteral("--session"),
                                          QStringLiteral("--nofork"), QStringLiteral("--print-address=%fd")});
     if (bus.isEmpty()) {
-        *error = QStringLiteral("dbus-daemon did not start");
+        *error = QStringLiteral("dbus-daemon did not start\n") + serverLog();
         stop();
         return false;
     }
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.constData(), 1);
 
-    spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable"), QStringLiteral("--config-file"),
-           QStringLiteral(KORVANA_SOURCE_DIR "/tests/support/desktop/openbox-rc.xml")});
-    if (!waitForWindowManager(10000)) {
-        *error = QStringLiteral("openbox did not take display %1").arg(m_display);
+    const pid_t wm = spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable"),
+                            QStringLiteral("--config-file"),
+                            QStringLiteral(KORVANA_SOURCE_DIR "/tests/support/desktop/openbox-rc.xml")});
+    // Generous: on a loaded machine the manager takes seconds to start.
+    if (!waitForWindowManager(wm, 30000)) {
+        *error = QStringLiteral("openbox did not take display %1\n%2").arg(m_display, serverLog());
         stop();
         return false;
     }
@@ -196,12 +216,19 @@ bool Desktop::start(QString *error)
     return true;
 }
 
-bool Desktop::waitForWindowManager(int timeoutMs) const
+bool Desktop::waitForWindowManager(pid_t wm, int timeoutMs)
 {
     // A window manager that follows the desktop conventions announces
     // itself on the root window once it manages the screen.
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(wm, &status, WNOHANG) == wm) {
+            ::dprintf(m_log, "openbox ended: %s %d\n", WIFEXITED(status) ? "exit" : "signal",
+                      WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+            m_children.erase(std::find(m_children.begin(), m_children.end(), wm));
+            return false;
+        }
         int code = 0;
         const QByteArray out = run({QStringLiteral("xprop"), QStringLiteral("-root"),
                                     QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
@@ -219,6 +246,8 @@ void Desktop::stop()
         g_current = nullptr;
     while (!m_children.empty())
         stopProgram(m_children.back());
+    if (m_log >= 0)
+        ::close(std::exchange(m_log, -1));
 }
 
 pid_t Desktop::launch(const QStringList &command)

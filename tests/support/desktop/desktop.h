@@ -53,10 +53,12 @@ private:
     // the descriptor put in place of "%fd"; returns the line, empty when
     // none came.
     QByteArray spawnForLine(const QStringList &command);
-    bool waitForWindowManager(int timeoutMs) const;
+    bool waitForWindowManager(pid_t wm, int timeoutMs);
+    QString serverLog() const;
 
     std::vector<pid_t> m_children; // in start order; stopped in reverse
     QString m_display;
+    int m_log = -1; // the servers' error output
 };
 
 // main() of a desktop test: the desktop, then the application on it, the
