@@ -10,7 +10,8 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
           mdbtools-dev libmdb3 fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
-          clang-14 libfuzzer-14-dev)
+          clang-14 libfuzzer-14-dev
+          xvfb openbox xdotool x11-utils dbus-daemon)
 
 install_missing() {
     local missing=()

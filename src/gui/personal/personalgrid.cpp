@@ -21,11 +21,14 @@ const QString kPressEnter = QStringLiteral("Нажмите <Enter> или <OK>")
 
 PersonalGrid::PersonalGrid(MainWindow &window, Directories &directories, Store *store,
                            QObject *parent)
-    : QObject(parent), m_window(window), m_directories(directories), m_store(store)
+    : QObject(parent), m_window(window), m_directories(directories), m_store(store),
+      m_residentsViewport(window.grid(DirectoryKind::Residents)->viewport()),
+      m_enterprisesViewport(window.grid(DirectoryKind::Enterprises)->viewport()),
+      m_personalGrid(window.grid(DirectoryKind::Personal))
 {
-    window.grid(DirectoryKind::Residents)->viewport()->installEventFilter(this);
-    window.grid(DirectoryKind::Enterprises)->viewport()->installEventFilter(this);
-    window.grid(DirectoryKind::Personal)->installEventFilter(this);
+    m_residentsViewport->installEventFilter(this);
+    m_enterprisesViewport->installEventFilter(this);
+    m_personalGrid->installEventFilter(this);
     connect(directories.personalModel(), &PersonalModel::writeFailed, this,
             [this](const QString &why) {
                 showMessage(&m_window,
@@ -53,16 +56,15 @@ void PersonalGrid::copyFrom(DirectoryKind source)
 
 bool PersonalGrid::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises}) {
-            if (watched == m_window.grid(kind)->viewport()) {
-                // Let the grid make the row under the pointer current first.
-                QTimer::singleShot(0, this, [this, kind] { copyFrom(kind); });
-                return false;
-            }
-        }
+    if (event->type() == QEvent::MouseButtonDblClick
+        && (watched == m_residentsViewport || watched == m_enterprisesViewport)) {
+        const DirectoryKind kind = watched == m_residentsViewport ? DirectoryKind::Residents
+                                                                 : DirectoryKind::Enterprises;
+        // Let the grid make the row under the pointer current first.
+        QTimer::singleShot(0, this, [this, kind] { copyFrom(kind); });
+        return false;
     }
-    DirectoryGrid *grid = m_window.grid(DirectoryKind::Personal);
+    DirectoryGrid *grid = m_personalGrid;
     if (event->type() == QEvent::KeyPress && watched == grid) {
         PersonalModel *model = m_directories.personalModel();
         const int key = static_cast<QKeyEvent *>(event)->key();

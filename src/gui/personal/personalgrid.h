@@ -8,6 +8,7 @@ class QWidget;
 
 namespace korvana {
 
+class DirectoryGrid;
 class Directories;
 class MainWindow;
 class Store;
@@ -32,6 +33,11 @@ private:
     MainWindow &m_window;
     Directories &m_directories;
     Store *m_store;
+    // What the filter watches, kept so that events sent while the window
+    // is being destroyed are told apart without asking the window.
+    QObject *m_residentsViewport;
+    QObject *m_enterprisesViewport;
+    DirectoryGrid *m_personalGrid;
 };
 
 } // namespace korvana

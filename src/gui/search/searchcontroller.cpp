@@ -7,10 +7,11 @@
 #include "gui/window/messages.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace korvana {
 
@@ -25,10 +26,9 @@ SortField fieldAt(int index) { return static_cast<SortField>(index + 1); }
 SearchController::SearchController(MainWindow &window, Directories &directories, QObject *parent)
     : QObject(parent), m_window(window), m_panel(window.searchPanel()), m_directories(directories)
 {
-    for (int i = 0; i < int(m_panel.fields.size()); ++i) {
-        m_panel.fields[i]->installEventFilter(this);
+    for (int i = 0; i < int(m_panel.fields.size()); ++i)
         connect(m_panel.fields[i], &QLineEdit::textChanged, this, [this, i] { fieldChanged(fieldAt(i)); });
-    }
+    connect(&window, &MainWindow::controlEntered, this, &SearchController::fieldEntered);
     connect(m_panel.tabs, &QTabBar::currentChanged, this,
             [this](int index) { tabChosen(kindForTab(index + 1)); });
     connect(m_panel.clear, &QPushButton::clicked, this, &SearchController::clearCriteria);
@@ -90,18 +90,14 @@ void SearchController::fieldChanged(SortField field)
     runSearch();
 }
 
-bool SearchController::eventFilter(QObject *watched, QEvent *event)
+void SearchController::fieldEntered(QWidget *control)
 {
-    if (event->type() == QEvent::FocusIn) {
-        for (int i = 0; i < int(m_panel.fields.size()); ++i) {
-            if (watched == m_panel.fields[i]) {
-                m_sortField = fieldAt(i);
-                runSearch();
-                break;
-            }
-        }
-    }
-    return QObject::eventFilter(watched, event);
+    const auto &f = m_panel.fields;
+    const auto it = std::find(f.begin(), f.end(), control);
+    if (it == f.end())
+        return;
+    m_sortField = fieldAt(int(it - f.begin()));
+    runSearch();
 }
 
 void SearchController::tick()

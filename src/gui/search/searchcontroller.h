@@ -37,10 +37,8 @@ public:
     void clearCriteria();
     void tabChosen(DirectoryKind tab);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
+    void fieldEntered(QWidget *control);
     void fieldChanged(SortField field);
     void repositioned(DirectoryKind kind);
     DirectoryKind selectedTab() const;

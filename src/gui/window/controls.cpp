@@ -153,6 +153,10 @@ DirectoryGrid::DirectoryGrid(bool editable, QWidget *parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
+    // Columns show the widths of the width table, however narrow; Qt's
+    // default floor (the header font's widest letter) would widen the
+    // narrow ones and keep the user from dragging below it.
+    horizontalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     verticalHeader()->setMinimumSectionSize(8);
 }

@@ -6,6 +6,7 @@
 #include "gui/window/controls.h"
 #include "gui/window/datacontrol.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -15,6 +16,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 namespace korvana {
 
@@ -74,9 +78,34 @@ MainWindow::MainWindow(qreal logicalDpi, QWidget *parent)
         m_dpi = screen->logicalDotsPerInchY();
     }
     build();
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &MainWindow::onFocusChanged);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The children give up the focus while the base class destroys them.
+    disconnect(m_focusWatch);
+}
+
+void MainWindow::onFocusChanged(QWidget *old, QWidget *now)
+{
+    if (!now || now->window() != this)
+        return; // the focus left for another window; it comes back to m_lastFocus
+    QWidget *previous = std::exchange(m_lastFocus, now);
+    bool arrival = false;
+    if (old && old->window() == this) {
+        // Qt hands the focus on (with the reason of a Tab) when the control
+        // holding it is disabled or hidden: the user moved nowhere.
+        arrival = old != now && old->isEnabled() && old->isVisible();
+    } else {
+        // The activation came back (after a box, a dialog, another program):
+        // Qt gives the focus back to where it was. Elsewhere, the user
+        // clicked another control of the inactive window.
+        arrival = now != previous;
+    }
+    if (arrival)
+        Q_EMIT controlEntered(now);
+}
 
 void MainWindow::setTwipsGeometry(QWidget *control, const QRectF &twips)
 {
@@ -368,8 +397,11 @@ void MainWindow::applyLayout(const LayoutPlan &plan)
 
     // Widths set here are not the user's: they must not be stored back.
     m_applyingLayout = true;
+    // A column narrower than half a pixel still shows as one; only a width
+    // of 0 hides it.
     for (const ColumnWidth &c : plan.columns)
-        grid(DirectoryKind(c.grid))->setColumnWidth(c.column, twipsToPixels(c.width, m_dpi));
+        grid(DirectoryKind(c.grid))->setColumnWidth(
+                c.column, c.width > 0 ? std::max(1, twipsToPixels(c.width, m_dpi)) : 0);
     m_applyingLayout = false;
     for (const DirectoryControls &d : m_directories)
         d.grid->setCellPointSize(plan.cellPointSize[static_cast<int>(d.kind) - 1]);
@@ -386,6 +418,25 @@ Placement MainWindow::outerPlacement() const
 }
 
 void MainWindow::setOuterPlacement(const Placement &p)
+{
+    applyOuterPlacement(p);
+    if (isActiveWindow())
+        m_placementToRedo.reset();
+    else
+        m_placementToRedo = p;
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    // By the first activation the window manager has framed the window:
+    // sized without its frame, the window would grow by the frame at every
+    // start.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_placementToRedo)
+        applyOuterPlacement(*std::exchange(m_placementToRedo, std::nullopt));
+    QWidget::changeEvent(event);
+}
+
+void MainWindow::applyOuterPlacement(const Placement &p)
 {
     // The stored size is the outer one, frame and title bar included.
     const QSize frame = frameGeometry().size() - size();

@@ -4,10 +4,12 @@
 #include "core/store/directorykind.h"
 #include "core/window/layoutpass.h"
 
+#include <QPointer>
 #include <QRectF>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QComboBox;
 class QGroupBox;
@@ -87,8 +89,9 @@ public:
     // The outer placement (frame and title bar included) in twips.
     Placement outerPlacement() const;
     // Moves and sizes the window so that its outer rectangle is `p`. The
-    // frame is known only once the window is shown (and is 0 without a
-    // window manager), so the caller sets it again after the first show.
+    // frame is known only once a window manager has framed the shown window
+    // (and is 0 without one): until the window is first activated, `p` is
+    // applied again at the activation.
     void setOuterPlacement(const Placement &p);
 
     // Geometry of a control in twips relative to its container. Set
@@ -100,17 +103,27 @@ public:
     // The whole design size of the client area in twips.
     static QSizeF designClientTwips() { return QSizeF(9945, 6585); }
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 Q_SIGNALS:
     // Each tick of Timer1, after the title has moved on by one character.
     void ticked();
     // The user (not the layout) gave a grid column a new width, in pixels.
     void columnResized(DirectoryKind grid, int column, int pixels);
+    // The focus arrived in `control`: moved there from another control of
+    // this window, or the first focus of all. The window getting the
+    // activation back, and the focus handed on by a control that has just
+    // been disabled or hidden, are no arrivals.
+    void controlEntered(QWidget *control);
 
 private:
     void build();
     void setTabOrderChain();
     void setStacking();
     void onTimerTick();
+    void onFocusChanged(QWidget *old, QWidget *now);
+    void applyOuterPlacement(const Placement &p);
 
     qreal m_dpi = 96;
     SearchPanel m_search;
@@ -122,6 +135,9 @@ private:
     QLabel *m_band = nullptr;        // Image1(0)
     QTimer *m_timer = nullptr;       // Timer1
     bool m_applyingLayout = false;
+    std::optional<Placement> m_placementToRedo; // until the first activation
+    QPointer<QWidget> m_lastFocus; // the control of this window that last had the focus
+    QMetaObject::Connection m_focusWatch;
 };
 
 } // namespace korvana

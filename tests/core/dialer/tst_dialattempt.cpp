@@ -161,7 +161,7 @@ private slots:
         Outcome nested = Outcome::Answered;
         rig.cancelAfter(600, [&] {
             stillWaiting = rig.attempt.isRunning() && rig.view.cancelVisible && rig.attempt.isPortOpen()
-                    && !rig.view.dialEnabled && rig.modem.piecesPlayed() == reply.size();
+                    && !rig.view.dialEnabled && rig.modem.waitForPiecesPlayed(int(reply.size()), 2000);
             itemsWhileWaiting = rig.view.items;
             rig.view.commy = QStringLiteral("70000 Other"); // the position indicator moved on
             nested = rig.attempt.dial();
@@ -203,9 +203,8 @@ private slots:
         rig.view.port = 1;
         rig.view.exchange = 1;
         QCOMPARE(rig.attempt.dial(), Outcome::Busy);
-        QVERIFY(second.waitForReceived("ATH\r", 2000));
-        QCOMPARE(rig.modem.received(), QByteArray("ATDP,,9,4,1234;\rATH\r"));
-        QCOMPARE(second.received(), QByteArray("ATDP,,4,1234;\rATH\r"));
+        QTRY_COMPARE(rig.modem.received(), QByteArray("ATDP,,9,4,1234;\rATH\r"));
+        QTRY_COMPARE(second.received(), QByteArray("ATDP,,4,1234;\rATH\r"));
     }
 
     void abortEndsTheAttemptAtOnce()
@@ -234,7 +233,7 @@ private slots:
                     cpuUsed = cpuMs() - cpuStart;
                     // Nothing can answer any more; the user can still cancel.
                     stillWaiting = rig.attempt.isRunning() && rig.view.cancelVisible && !rig.view.dialEnabled
-                            && rig.modem.piecesPlayed() == int(vanish);
+                            && rig.modem.waitForPiecesPlayed(int(vanish), 2000);
                 });
             });
             QCOMPARE(rig.attempt.dial(), Outcome::Cancelled);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -64,7 +65,7 @@ private Q_SLOTS:
         // The clear button follows the criteria at the next tick of the timer.
         auto *clear = f->control<QAbstractButton>("Command1");
         QVERIFY(!clear->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(clear->isEnabled(), 1000);
+        QTRY_VERIFY(clear->isEnabled());
 
         // Choosing a row moves the position display and the dial box.
         auto *grid = f->control<QTableView>("DBGrid1");
@@ -90,9 +91,10 @@ private Q_SLOTS:
         QCOMPARE(f->app->search()->sortField(), SortField(3));
 
         f->field("Tefio")->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!clear->isEnabled(), 1000);
+        QTRY_VERIFY(!clear->isEnabled());
         f->field("Tekv")->setText(QStringLiteral("   "));
-        QTest::qWait(400);
+        QSignalSpy ticks(f->app->window(), &MainWindow::ticked);
+        QTRY_VERIFY(ticks.count() >= 1);
         QVERIFY(!clear->isEnabled()); // blanks are nothing to clear
     }
 
@@ -123,34 +125,14 @@ private Q_SLOTS:
         QVERIFY(f->app->source(DirectoryKind::Residents)->queryText().contains(QStringLiteral("Left(Trim(KVART),2) = '5x'")));
     }
 
-    void apostropheIsMended()
-    {
-        focus("Tefio");
-        test::typeInto(f->field("Tefio"), QStringLiteral("Д'"));
-        QCOMPARE(f->messages.count(), 1);
-        QCOMPARE(f->messages.last().text,
-                 QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress);
-        QCOMPARE(f->messages.last().icon, MessageIcon::Critical);
-        QCOMPARE(f->messages.last().buttons, MessageButtons::Ok);
-        QCOMPARE(f->field("Tefio")->text(), QStringLiteral("ДЭ"));
-        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(),
-                 QStringLiteral("Select * From NASELEN WHERE FAMILY like 'ДЭ*' ORDER BY FAMILY"));
-        QCOMPARE(f->count(), QStringLiteral("из 0"));
-        QCOMPARE(f->caption(1), QStringLiteral("0"));
-        QCOMPARE(f->commy(), QStringLiteral(" "));
-
-        // In the number field the text stays, and the message comes at every change.
-        focus("Tent");
-        test::typeInto(f->field("Tent"), QStringLiteral("2'1"));
-        QCOMPARE(f->messages.count(), 3);
-        QCOMPARE(f->field("Tent")->text(), QStringLiteral("2'1"));
-    }
-
     void tabsKeepTheCriteria()
     {
         focus("Tefio");
         test::typeInto(f->field("Tefio"), QStringLiteral("апт"));
+        // An empty result: position 0, a blank dial box.
         QCOMPARE(f->count(), QStringLiteral("из 0"));
+        QCOMPARE(f->caption(1), QStringLiteral("0"));
+        QCOMPARE(f->commy(), QStringLiteral(" "));
         auto *tabs = f->control<QTabBar>("TabStrip1");
         const int before = searches();
         tabs->setCurrentIndex(1);
@@ -175,23 +157,6 @@ private Q_SLOTS:
         QCOMPARE(f->app->source(DirectoryKind::Personal)->queryText(),
                  QStringLiteral("Select * From kadu.Note WHERE FAMILY like 'апт*' ORDER BY FAMILY"));
         QVERIFY(f->control<QLabel>("Label2(2)")->isVisible());
-    }
-
-    void clearRunsOneSearchPerField()
-    {
-        const char *names[] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
-        const char *texts[] = {"2", "П", "С", "1", "5"};
-        for (int i = 0; i < 5; ++i)
-            f->field(names[i])->setText(QString::fromUtf8(texts[i]));
-        focus("Tefio");
-        QCOMPARE(f->count(), QStringLiteral("из 1"));
-        QTRY_VERIFY_WITH_TIMEOUT(f->control<QAbstractButton>("Command1")->isEnabled(), 1000);
-        const int before = searches();
-        f->control<QAbstractButton>("Command1")->click();
-        QCOMPARE(searches(), before + 5);
-        QCOMPARE(f->count(), QStringLiteral("из 10"));
-        QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY FAMILY"));
-        QVERIFY(f->messages.texts().isEmpty());
     }
 };
 

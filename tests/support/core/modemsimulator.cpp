@@ -135,6 +135,7 @@ void ModemSimulator::run()
                     m_pending.clear();
                 }
             }
+            m_changed.notify_all();
             if (!piece.vanish)
                 writeMaster(piece.bytes);
         }

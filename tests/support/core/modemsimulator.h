@@ -43,6 +43,13 @@ public:
     }
     // How many dial-reply pieces have gone out (a vanish counts as one).
     int piecesPlayed() const { std::lock_guard lock(m_mutex); return m_played; }
+    // Waits (without an event loop) until exactly `count` pieces have gone out.
+    bool waitForPiecesPlayed(int count, int timeoutMs) const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_played >= count; })
+            && m_played == count;
+    }
 
 private:
     void run();

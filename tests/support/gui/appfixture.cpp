@@ -16,8 +16,11 @@ void typeInto(QWidget *widget, const QString &text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-AppFixture::AppFixture(const std::function<void(TestDb &)> &prepare)
+AppFixture::AppFixture(const std::function<void(TestDb &)> &prepare, Screen screen)
+    : screen(screen)
 {
+    if (screen == Screen::Desktop)
+        messages.detach();
     addSampleTown(db);
     if (prepare)
         prepare(db);
@@ -37,7 +40,9 @@ void AppFixture::start()
                                            QSettings::IniFormat);
     app = std::make_unique<AppController>(folder(), settings.get(), 96);
     app->start();
-    QApplication::setActiveWindow(app->window());
+    // Offscreen nothing activates a window; on a desktop the window manager does.
+    if (screen == Screen::Offscreen)
+        QApplication::setActiveWindow(app->window());
     if (!QTest::qWaitForWindowActive(app->window()))
         qWarning("window did not become active");
 }

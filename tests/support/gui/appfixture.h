@@ -18,16 +18,22 @@ namespace korvana::test {
 void typeInto(QWidget *widget, const QString &text);
 
 // The real window on a small directory file in a temporary folder, with its
-// own settings file; messages are answered by a catcher.
+// own settings file. Offscreen, messages are answered by a catcher; on a
+// real desktop they are real boxes and the window manager activates the
+// window.
 struct AppFixture {
+    enum class Screen { Offscreen, Desktop };
+
     TestDb db;
     MessageCatcher messages;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<AppController> app;
+    Screen screen = Screen::Offscreen;
 
     // Fills the folder (sample town, side files written by `prepare`) and
     // starts the program on it at 96 logical dots per inch.
-    explicit AppFixture(const std::function<void(TestDb &)> &prepare = {});
+    explicit AppFixture(const std::function<void(TestDb &)> &prepare = {},
+                        Screen screen = Screen::Offscreen);
     ~AppFixture();
 
     QString folder() const { return db.dir.path(); }

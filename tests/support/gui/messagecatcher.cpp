@@ -1,5 +1,7 @@
 #include "messagecatcher.h"
 
+#include <utility>
+
 namespace korvana::test {
 
 MessageCatcher::MessageCatcher()
@@ -9,7 +11,13 @@ MessageCatcher::MessageCatcher()
 
 MessageCatcher::~MessageCatcher()
 {
-    setMessageResponder(std::move(m_previous));
+    detach();
+}
+
+void MessageCatcher::detach()
+{
+    if (std::exchange(m_attached, false))
+        setMessageResponder(std::move(m_previous));
 }
 
 QStringList MessageCatcher::texts() const

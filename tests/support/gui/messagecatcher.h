@@ -18,6 +18,9 @@ public:
     MessageCatcher(const MessageCatcher &) = delete;
     MessageCatcher &operator=(const MessageCatcher &) = delete;
 
+    // Puts the previous responder back now: from here on the boxes are real.
+    void detach();
+
     // Answers for the coming messages, in order.
     void answerNext(MessageAnswer answer) { m_answers.enqueue(answer); }
 
@@ -34,6 +37,7 @@ private:
     QQueue<MessageAnswer> m_answers;
     QList<Message> m_messages;
     MessageResponder m_previous;
+    bool m_attached = true;
 };
 
 } // namespace korvana::test

@@ -1,0 +1,250 @@
+// The window on a real X desktop under a window manager, driven by real
+// input: the activation coming back after a message box, a question or
+// another program is no move between fields; a disabled clear button hands
+// the focus on without re-sorting; narrow columns show as narrow as the
+// width table says; the title bar's close button shuts down as the program
+// should.
+#include "appfixture.h"
+#include "boxanswerer.h"
+#include "desktop.h"
+
+#include "core/app/placement.h"
+#include "core/search/recordsource.h"
+#include "core/store/store.h"
+#include "core/window/columnwidths.h"
+#include "core/window/twips.h"
+#include "gui/search/searchcontroller.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+
+using namespace korvana;
+using korvana::test::AppFixture;
+using korvana::test::BoxAnswerer;
+using korvana::test::Desktop;
+
+namespace {
+
+const QString kPress = QStringLiteral("Нажмите <Enter> или <OK>");
+
+QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+
+int px(double twips) { return std::max(1, twipsToPixels(twips, 96)); }
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+    Desktop &desktop = Desktop::current();
+    std::unique_ptr<AppFixture> f;
+    std::unique_ptr<BoxAnswerer> boxes;
+
+    MainWindow *window() const { return f->app->window(); }
+    int searches() const { return f->app->search()->searchCount(); }
+    QString query() const { return f->app->source(DirectoryKind::Residents)->queryText(); }
+    // The window has the keyboard again, with the focus in `w`.
+    bool backIn(const QWidget *w) const
+    {
+        return window()->isActiveWindow() && QApplication::focusWidget() == w;
+    }
+    // A click into a field, as the user moves between fields.
+    bool enter(const char *name)
+    {
+        QLineEdit *field = f->field(name);
+        desktop.click(centreOf(field));
+        return QTest::qWaitFor([&] { return backIn(field); }, 5000);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<AppFixture>(std::function<void(test::TestDb &)>{},
+                                         AppFixture::Screen::Desktop);
+        boxes = std::make_unique<BoxAnswerer>(desktop);
+        // The first focus of all is an arrival: it runs the first search.
+        QTRY_VERIFY_WITH_TIMEOUT(backIn(f->field("Tent")), 5000);
+        QCOMPARE(query(), QStringLiteral("Select * From NASELEN ORDER BY N_tel"));
+    }
+
+    void cleanup()
+    {
+        boxes.reset();
+        f.reset();
+    }
+
+    // One Enter closes each box for good: the window getting the keyboard
+    // back neither searches again (which would bring the box back, or
+    // search a refused house number) nor re-sorts.
+    void theWindowComingBackIsNoArrival()
+    {
+        QLineEdit *tent = f->field("Tent");
+        int before = searches();
+        desktop.keys({QStringLiteral("2"), QStringLiteral("apostrophe")});
+        QTRY_COMPARE(boxes->count(), 1);
+        QCOMPARE(boxes->last().text,
+                 QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress);
+        QCOMPARE(boxes->last().title, QStringLiteral("Korvana"));
+        QCOMPARE(boxes->last().icon, int(QMessageBox::Critical));
+        QCOMPARE(boxes->last().buttons, int(QMessageBox::Ok));
+        QTRY_VERIFY(backIn(tent));
+        QCOMPARE(tent->text(), QStringLiteral("2'"));
+        QCOMPARE(searches(), before + 2);
+        // The number keeps its apostrophe: the box at every change, once.
+        desktop.keys({QStringLiteral("1")});
+        QTRY_COMPARE(boxes->count(), 2);
+        QTRY_VERIFY(backIn(tent));
+        QCOMPARE(tent->text(), QStringLiteral("2'1"));
+        desktop.keys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
+        QTRY_COMPARE(tent->text(), QString());
+        QCOMPARE(searches(), before + 4);
+        QCOMPARE(boxes->count(), 2);
+
+        // The name field mends the apostrophe once the box is closed.
+        QVERIFY(enter("Tefio"));
+        before = searches();
+        desktop.keys({QStringLiteral("d"), QStringLiteral("apostrophe")});
+        QTRY_COMPARE(boxes->count(), 3);
+        QTRY_VERIFY(backIn(f->field("Tefio")));
+        QCOMPARE(f->field("Tefio")->text(), QStringLiteral("dЭ"));
+        QCOMPARE(searches(), before + 3); // "d", "d'", then "dЭ" from the mend
+
+        // A refused house number: the message, and the list stays.
+        QLineEdit *tedom = f->field("Tedom");
+        QVERIFY(enter("Tedom"));
+        f->field("Tefio")->clear();
+        desktop.keys({QStringLiteral("1")});
+        QTRY_COMPARE(f->count(), QStringLiteral("из 7"));
+        before = searches();
+        const QString accepted = query();
+        desktop.keys({QStringLiteral("a")});
+        QTRY_COMPARE(boxes->count(), 4);
+        QCOMPARE(boxes->last().text, QStringLiteral("Ввод номера дома, ЦИФРЫ\r") + kPress);
+        QTRY_VERIFY(backIn(tedom));
+        QCOMPARE(tedom->text(), QStringLiteral("1a"));
+
+        // Away to another program and back, twice, by Alt+Tab.
+        const pid_t other = desktop.launch({QStringLiteral("xmessage"), QStringLiteral("another program")});
+        QTRY_VERIFY_WITH_TIMEOUT(!window()->isActiveWindow(), 5000);
+        desktop.keys({QStringLiteral("alt+Tab")});
+        QTRY_VERIFY(backIn(tedom));
+        desktop.keys({QStringLiteral("alt+Tab")});
+        QTRY_VERIFY(!window()->isActiveWindow());
+        desktop.keys({QStringLiteral("alt+Tab")});
+        QTRY_VERIFY(backIn(tedom));
+        QCOMPARE(searches(), before);
+        QCOMPARE(query(), accepted);
+        QCOMPARE(f->count(), QStringLiteral("из 7"));
+        QCOMPARE(boxes->count(), 4);
+
+        // A click on another field of the inactive window is a move, though.
+        desktop.keys({QStringLiteral("alt+Tab")});
+        QTRY_VERIFY(!window()->isActiveWindow());
+        QVERIFY(enter("Testr"));
+        QCOMPARE(searches(), before + 1);
+        QCOMPARE(f->app->search()->sortField(), SortField::Street);
+        desktop.stopProgram(other);
+    }
+
+    // The clear button empties the five fields with a search each; then,
+    // disabled by the tick while it holds the focus, it hands the focus to
+    // the number field. The cleared list keeps the order of the field the
+    // user was in.
+    void clearedListKeepsItsOrder()
+    {
+        const char *names[] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
+        const char *texts[] = {"2", "П", "С", "1", "5"};
+        for (int i = 0; i < 5; ++i)
+            f->field(names[i])->setText(QString::fromUtf8(texts[i]));
+        QVERIFY(enter("Testr"));
+        QCOMPARE(f->count(), QStringLiteral("из 1"));
+        auto *clear = f->control<QAbstractButton>("Command1");
+        QTRY_VERIFY(clear->isEnabled());
+        const int before = searches();
+        desktop.click(centreOf(clear));
+        QTRY_COMPARE(f->count(), QStringLiteral("из 10"));
+        QCOMPARE(searches(), before + 5);
+        QTRY_VERIFY(!clear->isEnabled());
+        QTRY_VERIFY(backIn(f->field("Tent")));
+        QCOMPARE(searches(), before + 5);
+        QCOMPARE(query(), QStringLiteral("Select * From NASELEN ORDER BY STREET, DOM, DOM1, KVART, KVART1"));
+        QCOMPARE(boxes->count(), 0);
+    }
+
+    // Narrow columns as the table gives them, a drag below Qt's usual floor
+    // kept, the copy question leaving the grid on its row, and the close
+    // button of the title bar writing the widths and the placement.
+    void narrowColumnsTheCopiedRowAndThePlacementStay()
+    {
+        MainWindow *w = window();
+        const float scale = columnScale(w->outerPlacement().width);
+        QHeaderView *enterprises = w->grid(DirectoryKind::Enterprises)->horizontalHeader();
+        QCOMPARE(enterprises->sectionSize(7), px(45 * scale)); // about 4 px
+        QVERIFY(enterprises->sectionSize(7) < 10);
+
+        DirectoryGrid *grid = w->grid(DirectoryKind::Residents);
+        QHeaderView *header = grid->horizontalHeader();
+        // Grabbed at the column's last pixel and moved left: 3 px wide.
+        const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
+        const int y = header->height() / 2;
+        desktop.drag(header->viewport()->mapToGlobal(QPoint(edge, y)),
+                     header->viewport()->mapToGlobal(QPoint(edge - header->sectionSize(0) + 3, y)));
+        QTRY_COMPARE(header->sectionSize(0), 3);
+        QCOMPARE(f->app->widths().cell(1, 0), float(pixelsToTwips(3, 96)) / scale);
+
+        // The copy question, answered with Enter (Yes).
+        RecordSource *residents = f->app->source(DirectoryKind::Residents);
+        const qint64 entries = f->app->store()->tableRowCount(DirectoryKind::Personal);
+        const int before = searches();
+        const QRect row = grid->visualRect(grid->model()->index(2, 1));
+        desktop.click(grid->viewport()->mapToGlobal(row.center()), 2);
+        QTRY_COMPARE(boxes->count(), 1);
+        QCOMPARE(boxes->last().text, QStringLiteral("Вставить  <23100  Елисеев Е.Е.>  в МОЙ справочник?"));
+        QCOMPARE(boxes->last().buttons, int(QMessageBox::Yes | QMessageBox::No));
+        QTRY_VERIFY(backIn(grid));
+        QCOMPARE(f->app->store()->tableRowCount(DirectoryKind::Personal), entries + 1);
+        QCOMPARE(grid->currentIndex().row(), 2);
+        QCOMPARE(residents->absolutePosition(), 2);
+        QCOMPARE(f->commy(), QStringLiteral("23100 Елисеев Е.Е."));
+        QCOMPARE(searches(), before);
+
+        // Closed from the title bar.
+        const Placement placement = w->outerPlacement();
+        const QRect frame = w->frameGeometry();
+        const int title = w->geometry().top() - frame.top();
+        desktop.click(QPoint(frame.right() - title / 2 - 2, frame.top() + title / 2));
+        QTRY_VERIFY(!w->isVisible());
+        const QString folder = f->folder();
+        QSettings settings(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat);
+        QCOMPARE(settings.value("Settings/MainLeft").toString(), numberText(placement.left));
+        QCOMPARE(settings.value("Settings/MainTop").toString(), numberText(placement.top));
+        QCOMPARE(settings.value("Settings/MainWidth").toString(), numberText(placement.width));
+        QCOMPARE(settings.value("Settings/MainHeight").toString(), numberText(placement.height));
+        QFile file(folder + QStringLiteral("/WGridCol.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 25);
+        const int stored = int(f->app->widths().cell(1, 0));
+        QCOMPARE(lines.at(0), QByteArray::number(stored) + '\r');
+
+        // Started again: the same outer rectangle (the frame does not add up
+        // from one start to the next) and the narrow column.
+        f->restart();
+        QTRY_COMPARE(window()->frameGeometry(),
+                     twipsToPixels(QRectF(placement.left, placement.top, placement.width, placement.height), 96));
+        QCOMPARE(window()->grid(DirectoryKind::Residents)->columnWidth(0), px(stored * scale));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    return korvana::test::runDesktopTests<TestDesktop>(argc, argv);
+}
+
+#include "tst_desktop.moc"
