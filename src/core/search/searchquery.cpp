@@ -109,6 +109,22 @@ SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, in
     return q;
 }
 
+QList<QStringList> searchOrders(DirectoryKind kind)
+{
+    QList<QStringList> out;
+    for (int sortField = 1; sortField <= 5; ++sortField)
+        out << orderColumnsFor(sortField, kind == DirectoryKind::Enterprises ? 2 : 1)
+                + QStringList{QStringLiteral("rowid")};
+    return out;
+}
+
+QStringList criterionColumns(DirectoryKind kind)
+{
+    return {QStringLiteral("k_n_tel"),
+            kind == DirectoryKind::Enterprises ? QStringLiteral("k_predpr") : QStringLiteral("k_family"),
+            QStringLiteral("k_street"), QStringLiteral("kt_dom"), QStringLiteral("kt_kvart")};
+}
+
 SearchQuery wholeTableQuery(DirectoryKind kind)
 {
     SearchQuery q;

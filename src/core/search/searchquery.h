@@ -41,6 +41,11 @@ QString orderByClause(int sortField, int currentTab);
 SearchQuery buildSearchQuery(const SearchCriteria &criteria, int selectedTab, int sortField,
                              int currentTab);
 
+// Every order a search of the directory can ask for (folded columns, rowid
+// last), and the folded columns its criteria test.
+QList<QStringList> searchOrders(DirectoryKind kind);
+QStringList criterionColumns(DirectoryKind kind);
+
 // The query a record source holds before its first search: the whole table
 // in stored order.
 SearchQuery wholeTableQuery(DirectoryKind kind);

@@ -244,6 +244,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
     }
     if (!store->ensureSchema(&why))
         return fail(OpenStatus::Failed, why);
+    store->noticeOutsideWrites(); // from here on, writes by others are seen
     if (status)
         *status = OpenStatus::Ok;
     return store;
@@ -268,6 +269,7 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
             *error = why;
         return nullptr;
     }
+    store->noticeOutsideWrites();
     return store;
 }
 
@@ -562,7 +564,24 @@ void Store::wrote(DirectoryKind kind)
     m_distinct.clear();
     const QString prefix = tableInfo(kind).table + u'\n';
     m_counts.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
-    ++m_generation;
+    ++m_versions[int(kind) - 1];
+}
+
+void Store::noticeOutsideWrites()
+{
+    Statement *s = statement(QStringLiteral("PRAGMA data_version"));
+    if (!s)
+        return;
+    Statement::Use use(*s);
+    const qint64 version = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
+    if (version == m_dataVersion)
+        return;
+    // Which table another program wrote is not known: all count as written.
+    if (m_dataVersion >= 0) {
+        for (DirectoryKind kind : kAllKinds)
+            wrote(kind);
+    }
+    m_dataVersion = version;
 }
 
 } // namespace korvana

@@ -110,8 +110,14 @@ public:
     // seeks on the values that match. Kept until the table is next written.
     QString distinctValues(DirectoryKind kind, const QString &column);
     static constexpr int kMaxDistinct = 1000;
-    // Bumped by every write; lets readers drop cached pages.
-    quint64 generation() const { return m_generation; }
+
+    // Changes with every write to the table, through this store or (once
+    // noticeOutsideWrites() has seen it) by another connection or program.
+    quint64 tableVersion(DirectoryKind kind) const { return m_versions[int(kind) - 1]; }
+    // Checks whether another connection has written the file since the last
+    // check; if so every table counts as changed and the kept counts and
+    // value lists are dropped. Cheap enough for every search.
+    void noticeOutsideWrites();
 
     static QString shadowColumn(const QString &field); // "k_" + lower-case field
     static QStringList shadowColumns(DirectoryKind kind);
@@ -129,7 +135,8 @@ private:
     QHash<QString, bool> m_leadingBlanks;
     QHash<QString, QString> m_distinct;
     QHash<QString, qint64> m_counts; // table + '\n' + count SQL -> count
-    quint64 m_generation = 0;
+    quint64 m_versions[3] = {};
+    qint64 m_dataVersion = -1;
 };
 
 } // namespace korvana
