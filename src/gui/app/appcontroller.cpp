@@ -5,6 +5,7 @@
 #include "core/personal/personalmodel.h"
 #include "core/search/directorymodel.h"
 #include "core/search/recordsource.h"
+#include "core/search/searchimages.h"
 #include "core/store/store.h"
 #include "core/window/layoutpass.h"
 #include "core/window/twips.h"
@@ -74,8 +75,10 @@ void AppController::start()
     openStore();
 
     MainWindow *w = m_window.get();
+    auto *images = new SearchImages(m_store.get(), this);
     for (int i = 0; i < 3; ++i) {
         m_sources[i]->setStore(m_store.get());
+        m_sources[i]->setImages(images);
         w->dataControl(kKinds[i])->setRecordSource(m_sources[i]);
         DirectoryGrid *grid = w->grid(kKinds[i]);
         DirectoryModel *model;
@@ -117,6 +120,8 @@ void AppController::start()
     applyOuterPlacement();
     w->activateWindow();
     w->control<QLineEdit>(QStringLiteral("Tent"))->setFocus(Qt::ActiveWindowFocusReason);
+    // Built in the background once the first result is on screen.
+    QTimer::singleShot(0, images, &SearchImages::start);
 }
 
 void AppController::openStore()
