@@ -261,6 +261,12 @@ std::string_view GlobPattern::prefix() const
     return m_segments[0][0].literal;
 }
 
+bool GlobPattern::needleIsMatch() const
+{
+    return m_trailingStar && m_segments.size() == 1 && m_segments[0].size() == 1
+        && !m_segments[0][0].any;
+}
+
 std::string_view GlobPattern::needle() const
 {
     std::string_view best;
@@ -272,3 +278,4 @@ std::string_view GlobPattern::needle() const
 }
 
 } // namespace korvana
+

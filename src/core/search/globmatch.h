@@ -26,6 +26,11 @@ public:
     std::string_view prefix() const;
     // The longest literal run that every matching value contains ("" when none).
     std::string_view needle() const;
+    // Whether the pattern starts with "*" (else it is anchored at the start).
+    bool floating() const { return m_leadingStar; }
+    // Whether finding the needle (at the start, when not floating) is
+    // enough: the pattern is one literal and a trailing "*".
+    bool needleIsMatch() const;
 
 private:
     // A run of literal bytes, or `any` single characters.

@@ -199,7 +199,12 @@ QString rowById(const SearchPlan &plan)
 
 } // namespace PlanSql
 
-qint64 StoreStatistics::tableRows(DirectoryKind kind) { return m_store->tableRowCount(kind); }
+qint64 StoreStatistics::tableRows(DirectoryKind kind)
+{
+    // The image knows it at once; the store counts the table the first time.
+    const auto image = m_images ? m_images->image(kind) : nullptr;
+    return image ? image->rowCount() : m_store->tableRowCount(kind);
+}
 
 bool StoreStatistics::hasLeadingBlanks(DirectoryKind kind, const QString &field)
 {
@@ -228,6 +233,16 @@ bool StoreStatistics::imageAnswers(DirectoryKind kind, const QStringList &column
         return false;
     const auto image = m_images->image(kind);
     return image && image->answers(columns, orderColumns);
+}
+
+} // namespace korvana
+
+namespace korvana {
+
+qint64 StoreStatistics::imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix)
+{
+    const auto image = m_images ? m_images->image(kind) : nullptr;
+    return image ? image->prefixRows(column, prefix.toStdString()) : -1;
 }
 
 } // namespace korvana

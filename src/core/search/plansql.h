@@ -54,6 +54,7 @@ public:
     qint64 boundedCount(DirectoryKind kind, const PlanCriterion &criterion, qint64 cap) override;
     bool imageAnswers(DirectoryKind kind, const QStringList &columns,
                       const QStringList &orderColumns) override;
+    qint64 imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix) override;
 
 private:
     Store *m_store;

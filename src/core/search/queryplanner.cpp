@@ -9,6 +9,10 @@ namespace korvana {
 
 namespace {
 
+// With an image, results of more rows than this are put in order by the
+// image rather than by reading every match from the table to sort it.
+constexpr qint64 kImageSort = 1000;
+
 // Results up to this size are sorted from the narrowest criterion's index
 // range; larger ones are read in order from the sort index, skipping rows
 // that miss a criterion. The two costs meet near sqrt(page rows x table rows).
@@ -157,17 +161,27 @@ SearchPlan plan(const SearchQuery &query, PlanStatistics &stats)
     }
     p.image = p.kind != DirectoryKind::Personal && imageCanMatch(p.criteria)
         && stats.imageAnswers(p.kind, columns, p.orderColumns);
-    // A pattern that starts with a wildcard has no index range: the image
-    // answers it with one pass over the values.
-    const bool anyUnranged = std::any_of(p.criteria.cbegin(), p.criteria.cend(),
-                                         [](const PlanCriterion &c) { return literalPrefix(c.pattern) == 0; });
-    if (p.image && anyUnranged) {
+    // A pattern that is more than a literal prefix makes SQLite test every
+    // entry of an index range (all of the index when it starts with a
+    // wildcard): the image answers it with one pass over the values.
+    const bool anyScan = std::any_of(p.criteria.cbegin(), p.criteria.cend(), [](const PlanCriterion &c) {
+        return literalPrefix(c.pattern) != c.pattern.size() - 1 || !c.pattern.endsWith(u'*');
+    });
+    p.sortLimit = sortLimit(stats.tableRows(p.kind));
+    // Prefixes that all match many rows would have SQLite count a long
+    // index range: the image counts them in one pass over the values.
+    qint64 fewest = -1;
+    for (const PlanCriterion &c : p.criteria) {
+        const qint64 n = p.image && !anyScan ? stats.imagePrefixRows(p.kind, c.column, c.pattern.chopped(1)) : -1;
+        if (n >= 0 && (fewest < 0 || n < fewest))
+            fewest = n;
+    }
+    if (p.image && (anyScan || fewest > std::max(p.sortLimit, stats.tableRows(p.kind) / 16))) {
         p.count = SearchPlan::Count::Image;
         p.rows = SearchPlan::Rows::Image;
         return p;
     }
 
-    p.sortLimit = sortLimit(stats.tableRows(p.kind));
     for (PlanCriterion &c : p.criteria) {
         // Without values that start with a blank, the prefix of the trimmed
         // value is the prefix of the value, and the field's sort index
@@ -203,12 +217,12 @@ void planRows(SearchPlan &plan, qint64 count)
         plan.rows = SearchPlan::Rows::SortIndex;
     else if (d >= 0 && plan.criteria.at(d).tested == plan.orderColumns.first())
         plan.rows = SearchPlan::Rows::DriverRange; // one index range gives rows and order
+    else if (plan.image && count > kImageSort)
+        plan.rows = SearchPlan::Rows::Image; // cheaper than reading the matches to sort them
     else if (d >= 0 && count <= plan.sortLimit)
         plan.rows = SearchPlan::Rows::SortedDriverRange;
     else if (d < 0 && count <= plan.sortLimit)
         plan.rows = SearchPlan::Rows::SortedScan;
-    else if (plan.image)
-        plan.rows = SearchPlan::Rows::Image; // walking the sort index could pass most of the table
     else
         plan.rows = SearchPlan::Rows::SortIndex;
 }

@@ -69,6 +69,9 @@ public:
     // criteria columns and this order.
     virtual bool imageAnswers(DirectoryKind kind, const QStringList &columns,
                               const QStringList &orderColumns) = 0;
+    // Rows whose folded column starts with a literal, as the image counts
+    // them without a pass; -1 when it cannot.
+    virtual qint64 imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix) = 0;
 };
 
 namespace QueryPlanner {

@@ -44,7 +44,7 @@ RecordSource::Outcome RecordSource::refresh()
             StoreStatistics stats(m_store, images);
             plan = QueryPlanner::plan(m_query, stats);
             switch (plan.count) {
-            case SearchPlan::Count::WholeTable: count = m_store->tableRowCount(m_kind); break;
+            case SearchPlan::Count::WholeTable: count = stats.tableRows(m_kind); break;
             case SearchPlan::Count::NonNull:
                 count = m_store->nonNullCount(m_kind, plan.criteria.first().tested);
                 break;

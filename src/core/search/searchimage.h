@@ -20,6 +20,29 @@ namespace korvana {
 
 class ImageResult;
 
+// Memory for the large arrays of an image: straight from the kernel in
+// huge pages where it gives them, which saves most page faults while an
+// image is filled. Arrays are sized once and never grow: on a virtual
+// machine a moved array costs a trap per page at its next read.
+namespace imagememory {
+void *allocate(size_t bytes); // throws std::bad_alloc
+void release(void *p, size_t bytes);
+} // namespace imagememory
+
+template<typename T>
+struct PageAllocator {
+    using value_type = T;
+    PageAllocator() = default;
+    template<typename U>
+    PageAllocator(const PageAllocator<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(imagememory::allocate(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) { imagememory::release(p, n * sizeof(T)); }
+    friend bool operator==(const PageAllocator &, const PageAllocator &) { return true; }
+};
+
+template<typename T>
+using ImageArray = std::vector<T, PageAllocator<T>>;
+
 // The searchable folded columns of one public table held in memory, so that
 // a pattern that starts with a wildcard is answered by one pass over a few
 // megabytes instead of a scan of a million index entries. Columns of few
@@ -48,6 +71,10 @@ public:
 
     // Whether the image holds these criteria columns and this order.
     bool answers(const QStringList &columns, const QStringList &orderColumns) const;
+    // The rows whose value of a column starts with a literal, when the image
+    // can tell without a pass (a dictionary column, or one an order sorts
+    // by); -1 otherwise.
+    qint64 prefixRows(const QString &column, std::string_view prefix) const;
 
     // The rows matching every criterion (folded column, GLOB pattern) in
     // the given order. nullptr when a pattern or column is not one the
@@ -74,10 +101,10 @@ private:
     DirectoryKind m_kind = DirectoryKind::Residents;
     qint64 m_rows = 0;
     qint64 m_firstRowId = 1;
-    std::vector<qint64> m_rowIds; // empty when the rowids are dense from m_firstRowId
+    ImageArray<qint64> m_rowIds; // empty when the rowids are dense from m_firstRowId
     std::vector<std::unique_ptr<Column>> m_columns;
     QList<QStringList> m_orderNames;
-    std::vector<std::vector<uint32_t>> m_orders; // rows in each order of m_orderNames
+    std::vector<ImageArray<uint32_t>> m_orders; // rows in each order of m_orderNames
     double m_buildMs = 0;
 };
 
@@ -87,7 +114,7 @@ private:
 class ImageResult {
 public:
     ImageResult(std::shared_ptr<const SearchImage> image, std::vector<uint64_t> bits,
-                const std::vector<uint32_t> *order);
+                const ImageArray<uint32_t> *order);
 
     qint64 count() const { return m_count; }
     // The rowid of the row at a position of the order; -1 outside.
@@ -96,7 +123,7 @@ public:
 private:
     std::shared_ptr<const SearchImage> m_image;
     std::vector<uint64_t> m_bits;
-    const std::vector<uint32_t> *m_order;
+    const ImageArray<uint32_t> *m_order;
     std::vector<uint32_t> m_positions;
     size_t m_walked = 0; // entries of m_order looked at so far
     qint64 m_count = 0;

@@ -63,7 +63,9 @@ void SearchImages::build()
     m_cancel = false;
     m_worker = std::thread([this, path = QFile::encodeName(m_store->path()), wanted] {
         sqlite3 *db = nullptr;
-        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        // Only this thread uses the connection: no locking per call.
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
+            == SQLITE_OK) {
             // A writer of the personal directory holds the file only briefly.
             sqlite3_busy_timeout(db, 5000);
             {
@@ -73,7 +75,12 @@ void SearchImages::build()
             for (const auto &[kind, version] : wanted) {
                 if (m_cancel)
                     break;
-                std::shared_ptr<const SearchImage> image = SearchImage::build(db, kind, m_cancel);
+                std::shared_ptr<const SearchImage> image;
+                try {
+                    image = SearchImage::build(db, kind, m_cancel);
+                } catch (const std::bad_alloc &) {
+                    // Too large for this machine: SQLite keeps answering.
+                }
                 QMetaObject::invokeMethod(
                     this, [this, kind = kind, image, version = version] { built(kind, image, version); },
                     Qt::QueuedConnection);

@@ -12,7 +12,8 @@ namespace {
 struct FixedStatistics : PlanStatistics {
     bool image = false;
     bool houseBlanks = false;
-    QHash<QString, qint64> rows; // bounded counts by column, uncapped
+    QHash<QString, qint64> rows;   // bounded counts by column, uncapped
+    QHash<QString, qint64> prefix; // the image's counts by prefix
     qint64 tableRows(DirectoryKind) override { return 1'000'000; }
     bool hasLeadingBlanks(DirectoryKind, const QString &field) override
     {
@@ -27,6 +28,10 @@ struct FixedStatistics : PlanStatistics {
         return std::min(cap, rows.value(c.tested, cap));
     }
     bool imageAnswers(DirectoryKind, const QStringList &, const QStringList &) override { return image; }
+    qint64 imagePrefixRows(DirectoryKind, const QString &, const QString &literal) override
+    {
+        return prefix.value(literal, -1);
+    }
 };
 
 using Count = SearchPlan::Count;
@@ -60,7 +65,13 @@ private Q_SLOTS:
             << SearchCriteria{"", "ков", "", "", ""} << 1 << 2 << true << qint64(30'000)
             << Count::Statement << Rows::DriverRange << "k_family" << "glob k_family";
         QTest::newRow("a few matches are sorted from their range")
-            << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << false << qint64(500)
+            << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << true << qint64(500)
+            << Count::Statement << Rows::SortedDriverRange << "k_family" << "glob k_family";
+        QTest::newRow("more matches than are cheap to sort: the image orders them")
+            << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << true << qint64(5'000)
+            << Count::Statement << Rows::Image << "k_family" << "glob k_family";
+        QTest::newRow("without an image SQLite sorts them")
+            << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << false << qint64(5'000)
             << Count::Statement << Rows::SortedDriverRange << "k_family" << "glob k_family";
         QTest::newRow("many matches walk the sort index without an image")
             << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << false << qint64(30'000)
@@ -68,6 +79,12 @@ private Q_SLOTS:
         QTest::newRow("many matches come from the image when it is ready")
             << SearchCriteria{"", "ков", "", "", ""} << 1 << 1 << true << qint64(30'000)
             << Count::Statement << Rows::Image << "k_family" << "glob k_family";
+        QTest::newRow("prefixes that all match many rows: the image counts")
+            << SearchCriteria{"", "к", "с", "", ""} << 1 << 2 << true << qint64(0) << Count::Image
+            << Rows::Image << "" << "glob k_family, glob k_street";
+        QTest::newRow("one narrow prefix: SQLite counts its range")
+            << SearchCriteria{"", "к", "", "1", ""} << 1 << 2 << true << qint64(0)
+            << Count::Statement << Rows::DriverRange << "k_family" << "glob k_family, glob k_dom";
         QTest::newRow("leading wildcard: the image answers")
             << SearchCriteria{"", "*енко", "", "", ""} << 1 << 2 << true << qint64(0) << Count::Image
             << Rows::Image << "" << "glob k_family";
@@ -99,6 +116,9 @@ private Q_SLOTS:
         QTest::newRow("a wildcard beside a prefix: the image answers both")
             << SearchCriteria{"", "к", "*мира", "7", ""} << 1 << 2 << true << qint64(0)
             << Count::Image << Rows::Image << "" << "glob k_family, glob k_street, glob kt_dom";
+        QTest::newRow("a wildcard inside a pattern: the image answers")
+            << SearchCriteria{"9?08", "", "", "", ""} << 1 << 1 << true << qint64(0) << Count::Image
+            << Rows::Image << "" << "glob k_n_tel";
         QTest::newRow("a pattern the image cannot read goes to SQLite")
             << SearchCriteria{"", QStringLiteral("*a") + QChar(0), "", "", ""} << 1 << 2 << true
             << qint64(0) << Count::Statement << Rows::SortedScan << "" << "contains k_family";
@@ -115,6 +135,7 @@ private Q_SLOTS:
         stats.image = image;
         stats.houseBlanks = QByteArray(QTest::currentDataTag()).contains("with leading blanks");
         stats.rows = {{"k_family", 3}, {"k_street", 2'000}};
+        stats.prefix = {{"к", 100'000}, {"с", 80'000}, {"1", 3'000}};
 
         SearchPlan plan = QueryPlanner::plan(buildSearchQuery(criteria, tab, sortField, tab), stats);
         QueryPlanner::planRows(plan, count);
