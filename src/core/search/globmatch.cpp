@@ -1,6 +1,7 @@
 #include "core/search/globmatch.h"
 
-#include <cstdint>
+#include "core/store/textfold.h"
+
 #include <cstring>
 
 namespace korvana {
@@ -26,60 +27,7 @@ const char *previousChar(const char *p, const char *begin)
     return p;
 }
 
-// Length of the well-formed character at p, 0 when ill-formed.
-int charLength(const unsigned char *p, const unsigned char *end)
-{
-    const unsigned char c = p[0];
-    if (c < 0x80)
-        return 1;
-    int n;
-    unsigned min;
-    unsigned cp;
-    if (c >= 0xc2 && c <= 0xdf) {
-        n = 2, min = 0x80, cp = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        n = 3, min = 0x800, cp = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        n = 4, min = 0x10000, cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (end - p < n)
-        return 0;
-    for (int i = 1; i < n; ++i) {
-        if ((p[i] & 0xc0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (p[i] & 0x3f);
-    }
-    if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
-        return 0;
-    return n;
-}
-
 } // namespace
-
-bool isWellFormedUtf8(std::string_view text)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const auto *end = p + text.size();
-    while (p < end) {
-        // ASCII runs are the common case; skip them eight bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            p += 8;
-        }
-        if (p == end)
-            break;
-        const int n = charLength(p, end);
-        if (n == 0)
-            return false;
-        p += n;
-    }
-    return true;
-}
 
 std::optional<GlobPattern> GlobPattern::parse(std::string_view pattern)
 {

@@ -49,8 +49,4 @@ private:
     bool m_trailingStar = false;
 };
 
-// Well-formed UTF-8: no stray or missing continuation bytes, no overlong
-// forms, no surrogates, nothing above U+10FFFF.
-bool isWellFormedUtf8(std::string_view text);
-
 } // namespace korvana

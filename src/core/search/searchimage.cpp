@@ -2,6 +2,7 @@
 
 #include "core/search/globmatch.h"
 #include "core/search/searchquery.h"
+#include "core/store/textfold.h"
 
 #include <sqlite3.h>
 #include <sys/mman.h>

@@ -10,6 +10,7 @@
 #include "core/window/layoutpass.h"
 #include "core/window/twips.h"
 #include "gui/app/importdialog.h"
+#include "gui/app/upgradedialog.h"
 #include "gui/dialer/dialerpanel.h"
 #include "gui/search/gridbinding.h"
 #include "gui/search/searchcontroller.h"
@@ -142,7 +143,7 @@ void AppController::openStore()
 
     Store::OpenStatus status = Store::OpenStatus::Ok;
     QString error;
-    m_store = Store::open(dbPath, &status, &error);
+    m_store = openStoreWithProgress(nullptr, dbPath, &status, &error);
     if (m_store)
         return;
     QStringList lines;
