@@ -416,9 +416,18 @@ bool Store::ensureSchema(QString *error, const Progress &progress)
     ticker.total = 0;
     auto indexName = [](const QString &statement) { return statement.section(u' ', 5, 5).toLower(); };
     for (DirectoryKind kind : kAllKinds) {
+        // A table that is complete is not counted: that would read all of
+        // it at every start. (Its trimmed house and flat indexes may well be
+        // missing for good: see below.)
+        const QStringList all = indexStatements(kind);
+        const bool missing = std::any_of(all.cbegin(), all.cend() - 2, [&](const QString &ix) {
+            return !indexes.contains(indexName(ix));
+        });
+        if (!refill.contains(kind) && !missing)
+            continue;
         rows[int(kind)] = single(QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
         ticker.total += refill.contains(kind) ? kFillWeight * rows[int(kind)] : 0;
-        for (const QString &ix : indexStatements(kind))
+        for (const QString &ix : all)
             ticker.total += indexes.contains(indexName(ix)) ? 0 : rows[int(kind)];
     }
     ticker.total = std::max<qint64>(ticker.total, 1);
