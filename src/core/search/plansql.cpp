@@ -235,10 +235,6 @@ bool StoreStatistics::imageAnswers(DirectoryKind kind, const QStringList &column
     return image && image->answers(columns, orderColumns);
 }
 
-} // namespace korvana
-
-namespace korvana {
-
 qint64 StoreStatistics::imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix)
 {
     const auto image = m_images ? m_images->image(kind) : nullptr;

@@ -32,7 +32,6 @@ public:
     // The table's image if it is up to date; a stale one is dropped here
     // and a new one is started.
     std::shared_ptr<const SearchImage> image(DirectoryKind kind);
-    bool isBuilding() const { return m_worker.joinable(); }
 
 Q_SIGNALS:
     void ready(DirectoryKind kind);
