@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/search/queryplanner.h"
 #include "core/search/searchquery.h"
 #include "core/store/directorykind.h"
 
@@ -8,26 +9,33 @@
 #include <QObject>
 #include <QVariant>
 
+#include <memory>
+
 namespace korvana {
 
-class Statement;
+class ImageResult;
+class SearchImages;
 class Store;
 
 // One record source: the result of a query on one directory table and a
-// current record in it. The result is never held whole: the exact count is
-// asked of the store, and rows are fetched a page at a time as the grid
-// shows them, into a small cache.
+// current record in it. The result is never held whole: the planner says
+// how the exact count is found and the rows are read, and rows are fetched
+// a page at a time as the grid shows them, into a small cache.
 class RecordSource : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { Ok, Malformed, Failed };
 
     RecordSource(DirectoryKind kind, QObject *parent = nullptr);
+    ~RecordSource() override;
 
     DirectoryKind kind() const { return m_kind; }
     // A null store gives an empty directory (the database could not be opened).
     void setStore(Store *store);
     Store *store() const { return m_store; }
+    // The in-memory images that answer searches once they are ready; none
+    // (the default) leaves every search to SQLite.
+    void setImages(SearchImages *images) { m_images = images; }
 
     void setQuery(const SearchQuery &query);
     const SearchQuery &query() const { return m_query; }
@@ -62,7 +70,6 @@ public:
     void addNew();
     void setField(const QString &field, const QVariant &value);
     bool update();
-    bool editField(int row, int column, const QVariant &value);
     // Changes several fields of one row at once: all are stored or none.
     bool editRow(int row, const QHash<int, QVariant> &values);
     // Stores a new row from values by column; all or nothing.
@@ -71,6 +78,8 @@ public:
 
     int pageSize() const { return kPageSize; }
     int cachedRowCount() const;
+    // How the last refresh answered (what the benchmark and tests look at).
+    const SearchPlan &plan() const { return m_plan; }
 
 Q_SIGNALS:
     void repositioned();
@@ -85,53 +94,29 @@ private:
     struct Row {
         qint64 rowid = 0;
         QVariantList values;
-        QVariantList key; // the order columns but rowid, for keyset paging
-    };
-    // One criterion of the query: its column and its bound pattern.
-    // When the pattern starts with a wildcard and the column holds few
-    // distinct values, `values` lists them all (JSON) and the criterion
-    // becomes an IN over those that match, seeks on the column's index.
-    struct Criterion {
-        QString column;
-        QString pattern;
-        QString values;
+        QVariantList key; // the order columns and rowid, for keyset paging
     };
     const Row *row(int index) const;
     bool fetchPage(int page) const;
-    // Rows of the result in its order (reversed when `descending`), read with
-    // the conditions `where` (criteria and any key bound, parameters from
-    // ?1 on, then `extra`).
-    QList<Row> readRows(const QString &where, const QVariantList &extra, const QString &orderBy,
-                        bool descending, int limit, int offset) const;
-    // The criteria as SQL; "+" keeps SQLite from driving an index with any
-    // but the criterion `driver` (-1: none; -2: SQLite's choice).
-    QString criteriaSql(int driver) const;
-    // The criterion whose index range is likely narrowest by its pattern
-    // alone; -1 when none can drive an index.
-    int staticDriver() const;
-    // Among several criteria that can drive an index, the cheapest by its
-    // row count bounded at `cap` (each count costs at most cap index steps),
-    // a row that needs the table read costing more; ties go to the index
-    // that judges more of the other criteria, then to staticDriver()'s pick.
-    int measuredDriver(qint64 cap) const;
-    bool canDrive(int i) const;
-    void bindCriteria(Statement &s) const;
+    // Rows by a statement of PlanSql::rows(): criteria bound from ?1, then
+    // `extra`, LIMIT and OFFSET (when `offset` > 0).
+    QList<Row> readRows(const QString &sql, const QVariantList &extra, int limit, int offset) const;
+    QList<Row> readImageRows(int first, int limit) const;
     bool fetchAfter(int page, const Row &anchor, QList<Row> *rows) const;
     bool fetchBefore(int page, const Row &anchor, QList<Row> *rows) const;
-    QString keysetCondition(const Row &anchor, bool after, QVariantList *extra) const;
     void setPosition(int row);
 
     DirectoryKind m_kind;
     Store *m_store = nullptr;
+    SearchImages *m_images = nullptr;
     SearchQuery m_query;
     QString m_caption;
-    QList<Criterion> m_criteria;
-    int m_driver = -1;
+    SearchPlan m_plan;
+    std::unique_ptr<ImageResult> m_imageResult; // when the plan reads rows from an image
     int m_count = 0;
     int m_position = -1;
     mutable QHash<int, QList<Row>> m_pages;
     mutable QList<int> m_pageOrder; // least recently used first
-    mutable quint64 m_generation = 0;
     bool m_adding = false;
     QVariantList m_newValues;
 };

@@ -109,6 +109,22 @@ SearchQuery buildSearchQuery(const SearchCriteria &criteria, DirectoryKind selec
     return q;
 }
 
+QList<QStringList> searchOrders(DirectoryKind kind)
+{
+    QList<QStringList> out;
+    for (SortField sort : {SortField::Number, SortField::Name, SortField::Street, SortField::House,
+                           SortField::Flat})
+        out << orderColumnsFor(sort, kind) + QStringList{QStringLiteral("rowid")};
+    return out;
+}
+
+QStringList criterionColumns(DirectoryKind kind)
+{
+    return {QStringLiteral("k_n_tel"),
+            kind == DirectoryKind::Enterprises ? QStringLiteral("k_predpr") : QStringLiteral("k_family"),
+            QStringLiteral("k_street"), QStringLiteral("kt_dom"), QStringLiteral("kt_kvart")};
+}
+
 SearchQuery wholeTableQuery(DirectoryKind kind)
 {
     SearchQuery q;

@@ -47,6 +47,11 @@ QString orderByClause(SortField sortField, DirectoryKind currentTab);
 SearchQuery buildSearchQuery(const SearchCriteria &criteria, DirectoryKind selectedTab,
                              SortField sortField, DirectoryKind currentTab);
 
+// Every order a search of the directory can ask for (folded columns, rowid
+// last), and the folded columns its criteria test.
+QList<QStringList> searchOrders(DirectoryKind kind);
+QStringList criterionColumns(DirectoryKind kind);
+
 // The query a record source holds before its first search: the whole table
 // in stored order.
 SearchQuery wholeTableQuery(DirectoryKind kind);

@@ -28,14 +28,19 @@ QString fromUtf8(const unsigned char *text, int bytes)
 
 void kfoldFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
+    ++*static_cast<qint64 *>(sqlite3_user_data(ctx));
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
     }
     const unsigned char *text = sqlite3_value_text(argv[0]);
     const int bytes = sqlite3_value_bytes(argv[0]);
-    const QByteArray folded = foldText(fromUtf8(text, bytes)).toUtf8();
-    sqlite3_result_text(ctx, folded.constData(), int(folded.size()), SQLITE_TRANSIENT);
+    // Every value of a table passes here when its search columns are filled.
+    thread_local std::string folded;
+    folded.clear();
+    if (!foldUtf8({reinterpret_cast<const char *>(text), size_t(bytes)}, folded))
+        folded = foldText(fromUtf8(text, bytes)).toStdString();
+    sqlite3_result_text(ctx, folded.data(), int(folded.size()), SQLITE_TRANSIENT);
 }
 
 // The text of a value up to its first NUL, as GLOB reads it.
@@ -203,7 +208,7 @@ QStringList Store::shadowColumns(DirectoryKind kind)
 void Store::registerFunctions()
 {
     sqlite3_create_function_v2(m_db, "kfold", 1,
-                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, &m_folded,
                                kfoldFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(m_db, "kcontains", 2,
                                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
@@ -213,7 +218,8 @@ void Store::registerFunctions()
                                kafterfirstFunction, nullptr, nullptr, nullptr);
 }
 
-std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QString *error)
+std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QString *error,
+                                   const Progress &progress)
 {
     auto fail = [&](OpenStatus s, const QString &why) -> std::unique_ptr<Store> {
         if (status)
@@ -242,8 +248,9 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
         const int code = sqlite3_errcode(store->m_db) & 0xff;
         return fail(code == SQLITE_NOTADB ? OpenStatus::NotADatabase : OpenStatus::Failed, why);
     }
-    if (!store->ensureSchema(&why))
+    if (!store->ensureSchema(&why, progress))
         return fail(OpenStatus::Failed, why);
+    store->noticeOutsideWrites(); // from here on, writes by others are seen
     if (status)
         *status = OpenStatus::Ok;
     return store;
@@ -263,11 +270,12 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
     sqlite3_extended_result_codes(store->m_db, 1);
     store->registerFunctions();
     QString why;
-    if (!store->ensureSchema(&why)) {
+    if (!store->ensureSchema(&why, {})) {
         if (error)
             *error = why;
         return nullptr;
     }
+    store->noticeOutsideWrites();
     return store;
 }
 
@@ -307,7 +315,34 @@ bool Store::exec(const QString &sql, QString *error)
     return rc == SQLITE_OK;
 }
 
-bool Store::ensureSchema(QString *error)
+namespace {
+
+// Filling a table's search columns costs about as much as two of its indexes.
+constexpr qint64 kFillWeight = 2;
+
+// Calls the progress of a first open from inside SQLite's long statements.
+struct ProgressTicker {
+    const Store::Progress *progress;
+    const qint64 *folded;
+    qint64 base = 0;         // units done before the statement running now
+    qint64 perFolded = 0;    // units per thousand values folded in it
+    qint64 total = 1;
+
+    void report() const
+    {
+        const qint64 done = base + (perFolded ? *folded * perFolded / 1000 : 0);
+        (*progress)(std::min(done, total), total);
+    }
+    static int tick(void *self)
+    {
+        static_cast<ProgressTicker *>(self)->report();
+        return 0;
+    }
+};
+
+} // namespace
+
+bool Store::ensureSchema(QString *error, const Progress &progress)
 {
     // Columns each table has now, lower-cased (SQLite names are case-insensitive).
     auto columnsOf = [this](const QString &table) {
@@ -317,12 +352,11 @@ bool Store::ensureSchema(QString *error)
             cols.insert(info.column(1).toString().toLower());
         return cols;
     };
-    int userVersion = 0;
-    {
-        Statement v(m_db, QStringLiteral("PRAGMA user_version"));
-        if (v.step() == SQLITE_ROW)
-            userVersion = int(v.columnInt64(0));
-    }
+    auto single = [this](const QString &sql) {
+        Statement s(m_db, sql);
+        return s.step() == SQLITE_ROW ? s.columnInt64(0) : 0;
+    };
+    const int userVersion = int(single(QStringLiteral("PRAGMA user_version")));
 
     QStringList ddl;
     QList<DirectoryKind> refill;
@@ -366,6 +400,8 @@ bool Store::ensureSchema(QString *error)
     // personal shadows is lost.
     const auto failed = [&] {
         const bool readOnly = (sqlite3_errcode(m_db) & 0xff) == SQLITE_READONLY;
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+        exec(QStringLiteral("PRAGMA cache_size = -2000"));
         rollback();
         return !needsWrite && readOnly;
     };
@@ -375,18 +411,102 @@ bool Store::ensureSchema(QString *error)
         if (!exec(stmt, error))
             return failed();
     }
+
+    // The work ahead, in rows: each table filled, each missing index made.
+    QSet<QString> indexes;
+    {
+        Statement names(m_db, QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type = 'index'"));
+        while (names.step() == SQLITE_ROW)
+            indexes.insert(names.column(0).toString());
+    }
+    QHash<int, qint64> rows;
+    ProgressTicker ticker{&progress, &m_folded};
+    ticker.total = 0;
+    auto indexName = [](const QString &statement) { return statement.section(u' ', 5, 5).toLower(); };
+    for (DirectoryKind kind : kAllKinds) {
+        // A table that is complete is not counted: that would read all of
+        // it at every start. (Its trimmed house and flat indexes may well be
+        // missing for good: see below.)
+        const QStringList all = indexStatements(kind);
+        const bool missing = std::any_of(all.cbegin(), all.cend() - 2, [&](const QString &ix) {
+            return !indexes.contains(indexName(ix));
+        });
+        if (!refill.contains(kind) && !missing)
+            continue;
+        rows[int(kind)] = single(QStringLiteral("SELECT count(*) FROM %1").arg(tableInfo(kind).table));
+        ticker.total += refill.contains(kind) ? kFillWeight * rows[int(kind)] : 0;
+        for (const QString &ix : all)
+            ticker.total += indexes.contains(indexName(ix)) ? 0 : rows[int(kind)];
+    }
+    ticker.total = std::max<qint64>(ticker.total, 1);
+    if (progress) {
+        sqlite3_progress_handler(m_db, 200000, &ProgressTicker::tick, &ticker);
+        ticker.report();
+    }
+
     for (DirectoryKind kind : refill) {
+        m_folded = 0;
+        ticker.perFolded = 1000 * kFillWeight / std::max<qsizetype>(shadowColumns(kind).size(), 1);
         if (!refreshShadows(kind, error))
             return failed();
+        ticker.perFolded = 0;
+        ticker.base += kFillWeight * rows[int(kind)];
     }
-    if (!createIndexes(error)
-        || !exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
+    // The sorts of the index builds ran about a tenth faster with a smaller
+    // cache (their working memory follows it, and every page of it faults
+    // in); a larger cache, or PRAGMA threads = 2, made them slower here.
+    exec(QStringLiteral("PRAGMA cache_size = -1024"));
+    for (DirectoryKind kind : kAllKinds) {
+        for (const QString &ix : indexStatements(kind)) {
+            if (indexes.contains(indexName(ix)))
+                continue;
+            // The trimmed house and flat values are searched only when some
+            // value starts with a blank; else their indexes would never be
+            // used (the check seeks the house and flat indexes made before).
+            const QString suffix = indexName(ix).section(u'_', 2); // tel, name, ..., tdom, tkvart
+            const QString trimmed = suffix == QLatin1String("tdom")     ? QStringLiteral("Dom")
+                : suffix == QLatin1String("tkvart") ? QStringLiteral("Kvart")
+                                                   : QString();
+            const bool unused = !trimmed.isEmpty() && !hasLeadingBlanks(kind, trimmed);
+            if (!unused && !exec(ix, error))
+                return failed();
+            ticker.base += rows[int(kind)];
+            if (progress)
+                ticker.report();
+        }
+    }
+    sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+    exec(QStringLiteral("PRAGMA cache_size = -2000")); // SQLite's default, for the searches
+    if (!exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
         return failed();
-    if (commit())
-        return true;
-    if (error)
-        *error = lastError();
-    return failed();
+    if (!commit()) {
+        if (error)
+            *error = lastError();
+        return failed();
+    }
+    if (progress)
+        progress(ticker.total, ticker.total);
+    return true;
+}
+
+QStringList Store::indexStatements(DirectoryKind kind)
+{
+    const QString t = tableInfo(kind).table;
+    const QString name = kind == DirectoryKind::Enterprises ? QStringLiteral("k_predpr, k_prim")
+                                                            : QStringLiteral("k_family");
+    const QStringList indexes = {
+        QStringLiteral("tel ON %1 (k_n_tel)"),
+        QStringLiteral("name ON %1 (") + name + QStringLiteral(")"),
+        QStringLiteral("street ON %1 (k_street, k_dom, k_dom1, k_kvart, k_kvart1)"),
+        QStringLiteral("dom ON %1 (k_dom, k_dom1, k_kvart, k_kvart1)"),
+        QStringLiteral("kvart ON %1 (k_kvart, k_kvart1)"),
+        QStringLiteral("tdom ON %1 (kt_dom)"),
+        QStringLiteral("tkvart ON %1 (kt_kvart)"),
+    };
+    QStringList out;
+    for (const QString &ix : indexes)
+        out << QStringLiteral("CREATE INDEX IF NOT EXISTS ix_%1_").arg(t.toLower()) + ix.arg(t);
+    return out;
 }
 
 bool Store::refreshShadows(DirectoryKind kind, QString *error)
@@ -401,22 +521,7 @@ bool Store::refreshShadows(DirectoryKind kind, QString *error)
 bool Store::createIndexes(QString *error)
 {
     for (DirectoryKind kind : kAllKinds) {
-        const QString t = tableInfo(kind).table;
-        const QString name = kind == DirectoryKind::Enterprises
-            ? QStringLiteral("k_predpr, k_prim")
-            : QStringLiteral("k_family");
-        const QStringList indexes = {
-            QStringLiteral("tel ON %1 (k_n_tel)"),
-            QStringLiteral("name ON %1 (") + name + QStringLiteral(")"),
-            QStringLiteral("street ON %1 (k_street, k_dom, k_dom1, k_kvart, k_kvart1)"),
-            QStringLiteral("dom ON %1 (k_dom, k_dom1, k_kvart, k_kvart1)"),
-            QStringLiteral("kvart ON %1 (k_kvart, k_kvart1)"),
-            QStringLiteral("tdom ON %1 (kt_dom)"),
-            QStringLiteral("tkvart ON %1 (kt_kvart)"),
-        };
-        for (const QString &ix : indexes) {
-            const QString sql = QStringLiteral("CREATE INDEX IF NOT EXISTS ix_%1_").arg(t.toLower())
-                + ix.arg(t);
+        for (const QString &sql : indexStatements(kind)) {
             if (!exec(sql, error))
                 return false;
         }
@@ -573,7 +678,24 @@ void Store::wrote(DirectoryKind kind)
     m_distinct.clear();
     const QString prefix = tableInfo(kind).table + u'\n';
     m_counts.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
-    ++m_generation;
+    ++m_versions[int(kind) - 1];
+}
+
+void Store::noticeOutsideWrites()
+{
+    Statement *s = statement(QStringLiteral("PRAGMA data_version"));
+    if (!s)
+        return;
+    Statement::Use use(*s);
+    const qint64 version = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
+    if (version == m_dataVersion)
+        return;
+    // Which table another program wrote is not known: all count as written.
+    if (m_dataVersion >= 0) {
+        for (DirectoryKind kind : kAllKinds)
+            wrote(kind);
+    }
+    m_dataVersion = version;
 }
 
 } // namespace korvana

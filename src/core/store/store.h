@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 struct sqlite3;
@@ -61,13 +62,17 @@ private:
 class Store {
 public:
     enum class OpenStatus { Ok, Missing, NotADatabase, Failed };
+    // How far a long piece of work is: `done` of `total`; called often
+    // enough to keep a window alive.
+    using Progress = std::function<void(qint64 done, qint64 total)>;
 
     ~Store();
 
     // Opens an existing file (never creates one). A file made with only the
-    // plain tables gets the shadow columns and indexes added on first open.
+    // plain tables gets the shadow columns and indexes added on first open,
+    // which takes seconds on a large town; `progress` follows that.
     static std::unique_ptr<Store> open(const QString &path, OpenStatus *status = nullptr,
-                                       QString *error = nullptr);
+                                       QString *error = nullptr, const Progress &progress = {});
     // Creates a new, empty directory file (for the generator and importer).
     static std::unique_ptr<Store> create(const QString &path, QString *error = nullptr);
 
@@ -113,15 +118,23 @@ public:
     // seeks on the values that match. Kept until the table is next written.
     QString distinctValues(DirectoryKind kind, const QString &column);
     static constexpr int kMaxDistinct = 1000;
-    // Bumped by every write; lets readers drop cached pages.
-    quint64 generation() const { return m_generation; }
+
+    // Changes with every write to the table, through this store or (once
+    // noticeOutsideWrites() has seen it) by another connection or program.
+    quint64 tableVersion(DirectoryKind kind) const { return m_versions[int(kind) - 1]; }
+    // Checks whether another connection has written the file since the last
+    // check; if so every table counts as changed and the kept counts and
+    // value lists are dropped. Cheap enough for every search.
+    void noticeOutsideWrites();
 
     static QString shadowColumn(const QString &field); // "k_" + lower-case field
     static QStringList shadowColumns(DirectoryKind kind);
 
 private:
     Store() = default;
-    bool ensureSchema(QString *error);
+    bool ensureSchema(QString *error, const Progress &progress);
+    // The CREATE INDEX statements of a table, in the order they are made.
+    static QStringList indexStatements(DirectoryKind kind);
     void registerFunctions();
     void wrote(DirectoryKind kind);
     qint64 cachedCount(DirectoryKind kind, const QString &sql);
@@ -132,7 +145,9 @@ private:
     QHash<QString, bool> m_leadingBlanks;
     QHash<QString, QString> m_distinct;
     QHash<QString, qint64> m_counts; // table + '\n' + count SQL -> count
-    quint64 m_generation = 0;
+    quint64 m_versions[3] = {};
+    qint64 m_dataVersion = -1;
+    qint64 m_folded = 0; // values folded, for the progress of a first open
 };
 
 } // namespace korvana

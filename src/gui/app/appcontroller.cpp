@@ -4,6 +4,7 @@
 #include "core/app/sidefiles.h"
 #include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
+#include "core/search/searchimages.h"
 #include "core/store/store.h"
 #include "core/window/columnwidths.h"
 #include "core/window/layoutpass.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 
 namespace korvana {
 
@@ -66,7 +68,8 @@ void AppController::start()
     m_store = openDirectoryFile(m_folder);
 
     MainWindow *w = m_window.get();
-    m_directories = std::make_unique<Directories>(*w, m_store.get(), this);
+    auto *images = new SearchImages(m_store.get(), this);
+    m_directories = std::make_unique<Directories>(*w, m_store.get(), images, this);
     m_search = new SearchController(*w, *m_directories, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
     m_dialer = new DialerPanel(w->dialPanel(), w, this);
@@ -91,6 +94,8 @@ void AppController::start()
     w->setOuterPlacement(m_placement);
     w->activateWindow();
     w->searchPanel().fields[0]->setFocus(Qt::ActiveWindowFocusReason);
+    // Built in the background once the first result is on screen.
+    QTimer::singleShot(0, images, &SearchImages::start);
 }
 
 void AppController::loadPropertySettings()

@@ -3,6 +3,7 @@
 #include "core/store/store.h"
 #include "gui/app/editionprompt.h"
 #include "gui/app/importdialog.h"
+#include "gui/app/upgradedialog.h"
 #include "gui/window/messages.h"
 
 #include <QDir>
@@ -37,7 +38,7 @@ std::unique_ptr<Store> openDirectoryFile(const QString &folder)
 
     Store::OpenStatus status = Store::OpenStatus::Ok;
     QString error;
-    std::unique_ptr<Store> store = Store::open(dbPath, &status, &error);
+    std::unique_ptr<Store> store = openStoreWithProgress(nullptr, dbPath, &status, &error);
     if (store)
         return store;
     QStringList lines;

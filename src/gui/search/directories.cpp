@@ -9,7 +9,7 @@
 
 namespace korvana {
 
-Directories::Directories(MainWindow &window, Store *store, QObject *owner)
+Directories::Directories(MainWindow &window, Store *store, SearchImages *images, QObject *owner)
 {
     for (DirectoryKind kind :
          {DirectoryKind::Residents, DirectoryKind::Enterprises, DirectoryKind::Personal}) {
@@ -18,6 +18,7 @@ Directories::Directories(MainWindow &window, Store *store, QObject *owner)
         v.controls = &window.directory(kind);
         v.source = new RecordSource(kind, owner);
         v.source->setStore(store);
+        v.source->setImages(images);
         v.controls->data->setRecordSource(v.source);
         if (kind == DirectoryKind::Personal)
             v.model = m_personal = new PersonalModel(v.source, owner);

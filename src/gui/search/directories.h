@@ -13,6 +13,7 @@ class GridBinding;
 class MainWindow;
 class PersonalModel;
 class RecordSource;
+class SearchImages;
 class Store;
 struct DirectoryControls;
 
@@ -30,9 +31,10 @@ struct DirectoryView {
 class Directories {
 public:
     // Opens a record source on each table of `store` (a null store gives
-    // empty directories) and binds it to its grid and navigation bar; the
-    // personal grid gets the editing model. Everything is owned by `owner`.
-    Directories(MainWindow &window, Store *store, QObject *owner);
+    // empty directories), answering from `images` where they serve, and
+    // binds it to its grid and navigation bar; the personal grid gets the
+    // editing model. Everything is owned by `owner`.
+    Directories(MainWindow &window, Store *store, SearchImages *images, QObject *owner);
 
     DirectoryView &operator[](DirectoryKind kind) { return m_views[index(kind)]; }
     const DirectoryView &operator[](DirectoryKind kind) const { return m_views[index(kind)]; }

@@ -1,6 +1,8 @@
 // Searching a real directory file through record sources and the grid model.
 #include "core/search/directorymodel.h"
+#include "core/search/globmatch.h"
 #include "core/search/recordsource.h"
+#include "core/search/searchimages.h"
 #include "core/search/searchquery.h"
 #include "core/store/textfold.h"
 #include "testdb.h"
@@ -35,16 +37,27 @@ RecordSource::Outcome search(RecordSource &rs, const SearchCriteria &c, int sort
 }
 
 // The rows a plain scan of the folded columns finds, in the query's order.
-QList<qint64> scan(Store &store, const SearchCriteria &c, int sort)
+QList<qint64> scan(Store &store, const SearchCriteria &c, int sort, int tab = 1)
 {
-    const SearchQuery q = buildSearchQuery(c, DirectoryKind::Residents, SortField(sort), DirectoryKind::Residents);
-    Statement all(store.handle(), QStringLiteral("SELECT rowid FROM NASELEN NOT INDEXED%1 ORDER BY %2")
-                                      .arg(q.where, q.orderColumns.join(QStringLiteral(", "))));
+    const SearchQuery q = buildSearchQuery(c, kindForTab(tab), SortField(sort), kindForTab(tab));
+    Statement all(store.handle(), QStringLiteral("SELECT rowid FROM %1 NOT INDEXED%2 ORDER BY %3")
+                                      .arg(tableInfo(q.kind).table, q.where,
+                                           q.orderColumns.join(QStringLiteral(", "))));
     for (int i = 0; i < q.parameters.size(); ++i)
         all.bindText(i + 1, q.parameters.at(i));
     QList<qint64> ids;
     while (all.step() == SQLITE_ROW)
         ids << all.columnInt64(0);
+    return ids;
+}
+
+// Every row of a search's result, in order.
+QList<qint64> found(RecordSource &rs, const SearchCriteria &c, int sort)
+{
+    search(rs, c, sort);
+    QList<qint64> ids;
+    for (int r = 0; r < rs.recordCount(); ++r)
+        ids << rs.rowId(r);
     return ids;
 }
 
@@ -242,13 +255,7 @@ private Q_SLOTS:
         rs.setStore(db.store.get());
 
         auto scanned = [&](const SearchCriteria &c, int sort) { return scan(*db.store, c, sort); };
-        auto found = [&](const SearchCriteria &c, int sort) {
-            search(rs, c, sort);
-            QList<qint64> ids;
-            for (int r = 0; r < rs.recordCount(); ++r)
-                ids << rs.rowId(r);
-            return ids;
-        };
+        auto found = [&](const SearchCriteria &c, int sort) { return ::found(rs, c, sort); };
         const QList<SearchCriteria> cases = {
             {"", "", "*МИРА", "", ""},  {"", "", "*ёлоч", "", ""}, {"", "", "?ира", "", ""},
             {"", "к", "*мир", "7", ""}, {"", "", "*", "", "2"},    {"", "", "*ая", "1", "1"},
@@ -322,6 +329,164 @@ private Q_SLOTS:
     }
 };
 
+
+// The in-memory image answers exactly what GLOB answers on the folded
+// columns, and never an old state of the table.
+class TestSearchImage : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // The byte matcher reads each pattern as GLOB does, where bytes and
+    // characters part ways: several-byte letters under "?", a literal run
+    // that occurs twice or overlaps, escaped "[", "*" and "?".
+    void matcherReadsPatternsAsGlob()
+    {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+        auto glob = std::make_unique<Statement>(db, QStringLiteral("SELECT ?2 GLOB ?1"));
+        // Every text of up to three characters over a short alphabet, as
+        // values and as patterns, and a few written out.
+        auto texts = [](const QStringList &alphabet) {
+            QStringList out = {QString()};
+            for (int length = 0, from = 0; length < 3; ++length) {
+                const int to = int(out.size());
+                for (int i = from; i < to; ++i)
+                    for (const QString &c : alphabet)
+                        out << out.at(i) + c;
+                from = to;
+            }
+            return out;
+        };
+        const QStringList values = texts({"a", "б", "𝔸"})
+            + QStringList{"енкоенко", "коваленко", "a*b", "a?b", "[a]", "ааб", "ааажб"};
+        const QStringList patterns = texts({"a", "б", "*", "?", "𝔸"})
+            + QStringList{"*енко*", "*енкоенкоенко*", "*[*]*", "*[[]*", "[?]*", "a*[*]b", "*аб",
+                          "*а?б*", "*аа?б*", "??*", "*?*?", "*ен*ко"};
+        int checked = 0;
+        for (const QString &p : patterns) {
+            const std::optional<GlobPattern> pattern = GlobPattern::parse(p.toStdString());
+            QVERIFY2(pattern, qPrintable(p));
+            for (const QString &v : values) {
+                Statement::Use use(*glob);
+                glob->bindText(1, p);
+                glob->bindText(2, v);
+                QCOMPARE(glob->step(), SQLITE_ROW);
+                if (pattern->matches(v.toStdString()) != (glob->columnInt64(0) == 1))
+                    QFAIL(qPrintable(QStringLiteral("\"%1\" GLOB \"%2\"").arg(v, p)));
+                ++checked;
+            }
+        }
+        QVERIFY(checked > 6000);
+        // What SQLite reads otherwise is left to it.
+        for (const char *p : {"[ab]*", "[^a]*", "[a-z]*", "*[", "a\xef\xbf\xbd*", "\xd0*"})
+            QVERIFY2(!GlobPattern::parse(p), p);
+        QVERIFY(!GlobPattern::parse(std::string("a\0*", 3)));
+        glob.reset();
+        sqlite3_close(db);
+    }
+
+    // Searches answered from the image give the rows, count and order of a
+    // plain scan, in every sort.
+    void imageAnswersAsAScanDoes()
+    {
+        TestDb db;
+        const QVariant null;
+        const QList<QVariantList> residents = {
+            {"21734", "Коваленко Ю.П.", "Садовая", "12", null, "5", null},
+            {"21735", "КОВАЛЕНКО", "садовая", " 12", "а", "15", null},
+            {"31234", "коваль", "Лесная", "1", null, " 2", null},
+            {"41234", "Ёлкин", "Ёлочная", "3", null, null, null},
+            {"41235", "елкин", "ёлочная", "30", null, "1", null},
+            {"51234", "Smith", "Main St", "7", null, "7", null},
+            {"51235", "SMITHSON", "main", "17", null, "70", null},
+            {"61234", "Енкоенко", "Мира", "2", null, "2", null},
+            {"61235", "", "", "", "", "", ""},
+            {null, null, null, null, null, null, null},
+            {"77777", null, "Садовая", "7", null, null, null},
+            {"71234", "𝔸лфа", "𝔸", "4", null, "4", null},
+            {"81234", "Тест_100%", "[Скобка]", "5", null, "5", null},
+            {"81235", "звезда*", "вопрос?", "6", null, "6", null},
+            {"99999", "Ё", "Ё", "9", null, "9", null},
+        };
+        for (int copy = 0; copy < 3; ++copy) // ties in every order
+            for (const QVariantList &r : residents)
+                db.add(DirectoryKind::Residents, r);
+        // Streets and houses repeat (the image keeps them as a dictionary),
+        // numbers and names do not (kept packed).
+        for (int i = 0; i < 100; ++i)
+            db.add(DirectoryKind::Residents, {QString::number(10000 + i), QStringLiteral("Жильцов %1").arg(i),
+                                              "Садовая", "12", null, QString::number(i % 3), null});
+        for (const QVariantList &r : residents)
+            db.add(DirectoryKind::Enterprises, {r.at(1), r.at(0), r.at(2), r.at(2), r.at(3), r.at(4), r.at(5), r.at(6)});
+        SearchImages images(db.store.get());
+        images.start();
+        QTRY_VERIFY_WITH_TIMEOUT(images.image(DirectoryKind::Residents) && images.image(DirectoryKind::Enterprises), 20000);
+        RecordSource rs(DirectoryKind::Residents);
+        RecordSource enterprises(DirectoryKind::Enterprises);
+        for (RecordSource *s : {&rs, &enterprises}) {
+            s->setStore(db.store.get());
+            s->setImages(&images);
+        }
+
+        const QList<SearchCriteria> cases = {
+            {"", "*енко", "", "", ""},   {"", "*ЕНКО", "", "", ""}, {"", "?ОВАЛ", "", "", ""},
+            {"", "*ё", "", "", ""},      {"", "*smith", "", "", ""}, {"", "*S", "", "", ""},
+            {"", "?", "", "", ""},       {"", "??", "", "", ""},     {"", "*", "", "", ""},
+            {"", "*енкоенкоенко", "", "", ""}, {"", "*_1", "", "", ""}, {"", "*а*", "", "", ""},
+            {"", "*𝔸", "", "", ""},      {"*4", "", "", "", ""},     {"?1", "", "", "", ""},
+            {"", "", "*ная", "", ""},    {"", "", "?ира", "", ""},   {"", "", "*[ск", "", ""},
+            {"", "", "*?", "", ""},      {"", "*к", "", "1", ""},    {"", "", "", "", "*"},
+            {"*1", "к", "", "1", "2"},   {"", "*", "*", "", ""},     {"7777", "*", "", "", ""},
+            {"", "ко", "", "", "1"},
+        };
+        int fromImage = 0;
+        for (const SearchCriteria &c : cases) {
+            for (int sort = 1; sort <= 5; ++sort) {
+                QCOMPARE(found(rs, c, sort), scan(*db.store, c, sort));
+                fromImage += rs.plan().rows == SearchPlan::Rows::Image;
+                if (sort == 2 || sort == 4)
+                    QCOMPARE(found(enterprises, c, sort), scan(*db.store, c, sort, 2));
+            }
+        }
+        // Every case but the plain prefix one starts with a wildcard somewhere.
+        QCOMPARE(fromImage, 5 * (int(cases.size()) - 1));
+    }
+
+    // A write through the store, or by another program, is found at once
+    // (by SQLite while the image is stale) and by the image built anew.
+    void writesReachTheImage()
+    {
+        TestDb db;
+        test::addSampleTown(db);
+        SearchImages images(db.store.get());
+        images.start();
+        QTRY_VERIFY_WITH_TIMEOUT(images.image(DirectoryKind::Residents), 20000);
+        RecordSource rs(DirectoryKind::Residents);
+        rs.setStore(db.store.get());
+        rs.setImages(&images);
+        const SearchCriteria c{"", "*ов", "", "", ""};
+        const int before = int(found(rs, c, 2).size());
+        QCOMPARE(rs.plan().rows, SearchPlan::Rows::Image);
+
+        auto other = Store::open(db.path());
+        QVERIFY(other);
+        const QList<std::function<void()>> writes = {
+            [&] { db.add(DirectoryKind::Residents, {"11111", "Сидоров", "Ленина", "1", {}, "1", {}}); },
+            [&] { QVERIFY(other->insertRow(DirectoryKind::Residents, {"22222", "Ёжиков", "Мира", "2", {}, "2", {}})); },
+            [&] { QVERIFY(other->deleteRow(DirectoryKind::Residents, 1)); }, // Петров П.П.
+        };
+        const int expected[] = {before + 1, before + 2, before + 1};
+        for (int i = 0; i < writes.size(); ++i) {
+            writes.at(i)();
+            QCOMPARE(found(rs, c, 2), scan(*db.store, c, 2));
+            QCOMPARE(rs.recordCount(), expected[i]);
+            QVERIFY(rs.plan().rows != SearchPlan::Rows::Image);
+            QTRY_VERIFY_WITH_TIMEOUT(images.image(DirectoryKind::Residents), 20000);
+            QCOMPARE(found(rs, c, 2), scan(*db.store, c, 2));
+            QCOMPARE(rs.plan().rows, SearchPlan::Rows::Image);
+        }
+    }
+};
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -332,6 +497,10 @@ int main(int argc, char **argv)
     }
     {
         TestLargeDirectory t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        TestSearchImage t;
         status |= QTest::qExec(&t, argc, argv);
     }
     return status;

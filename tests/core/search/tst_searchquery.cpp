@@ -119,6 +119,26 @@ private Q_SLOTS:
         QCOMPARE(foldText(emoji), QStringLiteral("a😀б"));
         QCOMPARE(trimBlanks(QStringLiteral("  \t12 \t ")), QStringLiteral("\t12 \t"));
     }
+
+    // The byte-wise fold that fills the search columns must store what the
+    // search folds its patterns to, for every character; ill-formed bytes
+    // are left to foldText().
+    void byteFoldAgreesWithFoldText()
+    {
+        for (char32_t cp = 0; cp < 0x110000; cp += cp < 0x10000 ? 1 : 97) {
+            if (cp >= 0xd800 && cp <= 0xdfff)
+                continue;
+            const QString text = QString::fromUcs4(&cp, 1) + QStringLiteral("Ё");
+            std::string bytes;
+            QVERIFY(foldUtf8(text.toStdString(), bytes));
+            if (QByteArray::fromStdString(bytes) != foldText(text).toUtf8())
+                QFAIL(qPrintable(QStringLiteral("U+%1").arg(uint(cp), 4, 16, QLatin1Char('0'))));
+        }
+        for (const char *bad : {"\xd0", "\xc0\x80", "\xe0\x80\xaf", "\xed\xa0\x80", "a\xff", "\xf4\x90\x80\x80"}) {
+            std::string out = "kept";
+            QVERIFY2(!foldUtf8(bad, out) && out == "kept", bad);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSearchQuery)

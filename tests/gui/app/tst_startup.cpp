@@ -5,7 +5,9 @@
 #include "core/import/mdbimport.h"
 #include "core/search/recordsource.h"
 #include "core/window/twips.h"
+#include "core/search/recordsource.h"
 #include "gui/app/importdialog.h"
+#include "gui/app/upgradedialog.h"
 #include "gui/search/searchcontroller.h"
 #include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
@@ -22,6 +24,8 @@
 #include <QTimer>
 
 #include <cmath>
+
+#include <sqlite3.h>
 
 using namespace korvana;
 using korvana::test::AppFixture;
@@ -255,6 +259,55 @@ private Q_SLOTS:
         made.restart();
         QCOMPARE(made.messages.count(), 1);
         QCOMPARE(made.app->source(DirectoryKind::Residents)->recordCount(), 10);
+    }
+
+    // A directory made by hand (its three tables only) gets its search
+    // columns at the first open, under a progress dialog once that takes a
+    // while, and is then searched case-folded like any other.
+    void plainFileOpensUnderProgress()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("kadu.db"));
+        {
+            sqlite3 *raw = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
+            QString sql = QStringLiteral("BEGIN;");
+            for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises, DirectoryKind::Personal})
+                sql += QStringLiteral("CREATE TABLE %1 (%2 TEXT);")
+                           .arg(tableInfo(kind).table, tableInfo(kind).fields.join(QStringLiteral(" TEXT, ")));
+            for (int i = 0; i < 3000; ++i)
+                sql += QStringLiteral("INSERT INTO NASELEN VALUES ('%1', '%2 %1', 'Садовая', ' %3', NULL, '%3', NULL);")
+                           .arg(200000 + i)
+                           .arg(i % 3 ? QStringLiteral("Ёлкин") : QStringLiteral("Петров"))
+                           .arg(i % 40);
+            QCOMPARE(sqlite3_exec(raw, (sql + QStringLiteral("COMMIT;")).toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(raw);
+        }
+        QString label;
+        QTimer watch; // fires inside the dialog's event processing
+        connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible())
+                    label = dialog->labelText();
+        });
+        watch.start(0);
+        Store::OpenStatus status = Store::OpenStatus::Failed;
+        QString error;
+        std::unique_ptr<Store> store = openStoreWithProgress(nullptr, path, &status, &error, 0);
+        watch.stop();
+        QVERIFY2(store && status == Store::OpenStatus::Ok, qPrintable(error));
+        QVERIFY2(label.startsWith(QStringLiteral("Подготовка справочника")), qPrintable(label));
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<QProgressDialog *>(w) || !w->isVisible());
+
+        RecordSource rs(DirectoryKind::Residents);
+        rs.setStore(store.get());
+        for (const auto &[criteria, count] : {std::pair{SearchCriteria{"", "ЕЛК", "", "", ""}, 2000},
+                                              std::pair{SearchCriteria{"", "", "", "1", ""}, 825}}) {
+            rs.setQuery(buildSearchQuery(criteria, DirectoryKind::Residents, SortField::Name, DirectoryKind::Residents));
+            QCOMPARE(rs.refresh(), RecordSource::Outcome::Ok);
+            QCOMPARE(rs.recordCount(), count);
+        }
     }
 };
 

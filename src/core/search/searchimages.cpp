@@ -1,0 +1,122 @@
+#include "core/search/searchimages.h"
+
+#include "core/store/store.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace korvana {
+
+SearchImages::SearchImages(Store *store, QObject *parent) : QObject(parent), m_store(store) {}
+
+SearchImages::~SearchImages()
+{
+    m_cancel = true;
+    {
+        std::lock_guard<std::mutex> lock(m_connectionMutex);
+        if (m_connection)
+            sqlite3_interrupt(m_connection);
+    }
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void SearchImages::start()
+{
+    m_started = true;
+    build();
+}
+
+std::shared_ptr<const SearchImage> SearchImages::image(DirectoryKind kind)
+{
+    if (kind == DirectoryKind::Personal || !m_store)
+        return nullptr;
+    m_store->noticeOutsideWrites();
+    const int i = slot(kind);
+    if (m_images[i] && m_versions[i] != m_store->tableVersion(kind)) {
+        m_images[i].reset();
+        build();
+    }
+    return m_images[i];
+}
+
+void SearchImages::build()
+{
+    if (!m_started || !m_store)
+        return;
+    if (m_worker.joinable()) {
+        m_again = true;
+        return;
+    }
+    m_store->noticeOutsideWrites();
+    QList<QPair<DirectoryKind, quint64>> wanted;
+    for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises}) {
+        const quint64 version = m_store->tableVersion(kind);
+        // A table that could not be imaged (a value only SQLite reads
+        // exactly, say) is not tried again until it changes.
+        if (!m_images[slot(kind)] && !(m_failed[slot(kind)] && m_failedVersions[slot(kind)] == version))
+            wanted.append({kind, version});
+    }
+    if (wanted.isEmpty())
+        return;
+    m_cancel = false;
+    m_worker = std::thread([this, path = QFile::encodeName(m_store->path()), wanted] {
+        sqlite3 *db = nullptr;
+        // Only this thread uses the connection: no locking per call.
+        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
+            == SQLITE_OK) {
+            // A writer of the personal directory holds the file only briefly.
+            sqlite3_busy_timeout(db, 5000);
+            {
+                std::lock_guard<std::mutex> lock(m_connectionMutex);
+                m_connection = db;
+            }
+            for (const auto &[kind, version] : wanted) {
+                if (m_cancel)
+                    break;
+                std::shared_ptr<const SearchImage> image;
+                try {
+                    image = SearchImage::build(db, kind, m_cancel);
+                } catch (const std::bad_alloc &) {
+                    // Too large for this machine: SQLite keeps answering.
+                }
+                QMetaObject::invokeMethod(
+                    this, [this, kind = kind, image, version = version] { built(kind, image, version); },
+                    Qt::QueuedConnection);
+            }
+            std::lock_guard<std::mutex> lock(m_connectionMutex);
+            m_connection = nullptr;
+        }
+        sqlite3_close(db);
+        QMetaObject::invokeMethod(this, [this] { workerDone(); }, Qt::QueuedConnection);
+    });
+}
+
+void SearchImages::built(DirectoryKind kind, std::shared_ptr<const SearchImage> image, quint64 version)
+{
+    const int i = slot(kind);
+    m_store->noticeOutsideWrites();
+    if (version != m_store->tableVersion(kind)) {
+        m_again = true; // written meanwhile: what was read may be half old
+        return;
+    }
+    m_failed[i] = !image;
+    m_failedVersions[i] = version;
+    if (!image)
+        return;
+    m_images[i] = std::move(image);
+    m_versions[i] = version;
+    Q_EMIT ready(kind);
+}
+
+void SearchImages::workerDone()
+{
+    m_worker.join();
+    if (m_again) {
+        m_again = false;
+        build();
+    }
+}
+
+} // namespace korvana
