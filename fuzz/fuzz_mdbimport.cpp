@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             || out.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
             std::abort();
     }
-    const ImportResult result = importAccessFile(mdb, db, {}, true);
+    const ImportResult result = importAccessFile(mdb, db, {}, ExistingDirectory::Refuse);
     if (!result.ok) {
         // A failed import says why and leaves no directory file behind.
         if (result.error.isEmpty() || QFile::exists(db))
