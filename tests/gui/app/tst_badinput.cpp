@@ -1,25 +1,19 @@
 // Bad input on the real window: nasty search texts in every field, damaged
-// side files, damaged or unusable directory files, a serial port held by
-// someone else, and the window closed in the middle of a copy question.
+// side files, damaged or unusable directory files, and the window closed in
+// the middle of a copy question.
 #include "appfixture.h"
 #include "core/app/sidefiles.h"
-#include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
 #include "core/store/textfold.h"
-#include "gui/dialer/dialerpanel.h"
 #include "gui/search/searchcontroller.h"
-#include "modemsimulator.h"
+#include "testfiles.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QRegularExpression>
-#include <QSerialPort>
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
-#include <QTimer>
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -27,6 +21,8 @@
 using namespace korvana;
 using korvana::test::AppFixture;
 using korvana::test::TestDb;
+using korvana::test::readBytes;
+using korvana::test::writeBytes;
 
 namespace {
 
@@ -34,30 +30,16 @@ const QString kPress = QStringLiteral("Нажмите <Enter> или <OK>");
 const QString kLayout = QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress;
 const char *const kFields[5] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 qint64 noteRows(const QString &dbPath)
 {
     sqlite3 *db = nullptr;
+    sqlite3_stmt *s = nullptr;
     qint64 n = -1;
-    if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *s = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Note", -1, &s, nullptr) == SQLITE_OK
-            && sqlite3_step(s) == SQLITE_ROW)
-            n = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-    }
+    if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db, "SELECT count(*) FROM Note", -1, &s, nullptr) == SQLITE_OK
+        && sqlite3_step(s) == SQLITE_ROW)
+        n = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
     sqlite3_close(db);
     return n;
 }
@@ -77,300 +59,266 @@ struct AsOrdinaryUser {
 
 class TestBadInput : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void searchFields_data();
-    void searchFields();
-    void sideFiles_data();
-    void sideFiles();
-    void directoryFile_data();
-    void directoryFile();
-    void portHeldByAnotherProgram();
-    void windowClosedDuringCopyQuestion();
-
-private:
     std::unique_ptr<AppFixture> m_search; // one window for all search rows
-};
 
-void TestBadInput::searchFields_data()
-{
-    QTest::addColumn<int>("field");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("typed"); // key by key; else pasted in one change
-    const QList<std::tuple<const char *, QString, bool>> nasty = {
-        {"apostrophe", QStringLiteral("Д'"), true},
-        {"percent", QStringLiteral("%"), true},
-        {"underscore", QStringLiteral("_"), true},
-        {"open bracket", QStringLiteral("["), true},
-        {"close bracket", QStringLiteral("]"), true},
-        {"double quote", QStringLiteral("\""), true},
-        {"backslash", QStringLiteral("\\"), true},
-        {"10000 digits", QString(10000, u'7'), false},
-        {"10000 letters", QString(10000, u'Щ'), false},
-        {"control characters", QStringLiteral("1\t\x01\x1b\x7f\u200e"), false},
-        {"emoji", QStringLiteral("😀 👍🏽"), false},
-    };
-    for (int field = 1; field <= 5; ++field)
-        for (const auto &[name, text, typed] : nasty)
-            QTest::addRow("%s, %s", kFields[field - 1], name) << field << text << typed;
-}
-
-// What the user sees: the layout warning for an apostrophe in the number,
-// name and street; the digits warning for anything but a number in the
-// house and flat; otherwise no message and a search for the text as it is,
-// bound as a parameter (no LIKE or GLOB meaning but "*" and "?").
-void TestBadInput::searchFields()
-{
-    QFETCH(int, field);
-    QFETCH(QString, text);
-    QFETCH(bool, typed);
-    if (!m_search)
-        m_search = std::make_unique<AppFixture>();
-    AppFixture &f = *m_search;
-    f.app->search()->clearCriteria();
-    QLineEdit *edit = f.field(kFields[field - 1]);
-    edit->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(edit->hasFocus());
-    f.messages.clear();
-    const int searchesBefore = f.app->search()->searchCount();
-
-    if (typed)
-        test::typeInto(edit, text);
-    else
-        edit->setText(text);
-
-    const bool digits = field >= 4;
-    const bool number = passesDigitsCheck(text);
-    const bool apostrophe = text.contains(u'\'');
-    RecordSource *rs = f.app->source(DirectoryKind::Residents);
-    if (digits && !number) {
-        QVERIFY(f.messages.count() >= 1);
-        QCOMPARE(f.messages.last().text,
-                 (field == 4 ? QStringLiteral("Ввод номера дома, ЦИФРЫ\r")
-                             : QStringLiteral("Ввод номера квартиры, ЦИФРЫ\r")) + kPress);
-        QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
-        QCOMPARE(edit->text(), text);
-        return;
+private Q_SLOTS:
+    void searchFields_data()
+    {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("typed"); // key by key; else pasted in one change
+        const QList<std::tuple<const char *, QString, bool>> nasty = {
+            {"apostrophe", QStringLiteral("Д'"), true},
+            {"percent", QStringLiteral("%"), true},
+            {"underscore", QStringLiteral("_"), true},
+            {"open bracket", QStringLiteral("["), true},
+            {"close bracket", QStringLiteral("]"), true},
+            {"double quote", QStringLiteral("\""), true},
+            {"backslash", QStringLiteral("\\"), true},
+            {"10000 digits", QString(10000, u'7'), false},
+            {"10000 letters", QString(10000, u'Щ'), false},
+            {"control characters", QStringLiteral("1\t\x01\x1b\x7f\u200e"), false},
+            {"emoji", QStringLiteral("😀 👍🏽"), false},
+        };
+        for (int field = 1; field <= 5; ++field)
+            for (const auto &[name, text, typed] : nasty)
+                QTest::addRow("%s, %s", kFields[field - 1], name) << field << text << typed;
     }
-    if (apostrophe) {
-        QCOMPARE(f.messages.texts().first(), kLayout);
-        // The name and street take the apostrophe for a mistyped Э; the number keeps it.
-        QCOMPARE(edit->text(), field == 1 ? text : QStringLiteral("ДЭ"));
-        if (field == 1) {
-            QVERIFY(rs->query().malformed);
+
+    // What the user sees: the layout warning for an apostrophe in the number,
+    // name and street; the digits warning for anything but a number in the
+    // house and flat, and no search; otherwise no message and a search for the
+    // text as it is (no LIKE or GLOB meaning but "*" and "?").
+    void searchFields()
+    {
+        QFETCH(int, field);
+        QFETCH(QString, text);
+        QFETCH(bool, typed);
+        if (!m_search)
+            m_search = std::make_unique<AppFixture>();
+        AppFixture &f = *m_search;
+        f.app->search()->clearCriteria();
+        QLineEdit *edit = f.field(kFields[field - 1]);
+        edit->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(edit->hasFocus());
+        f.messages.clear();
+        const int searchesBefore = f.app->search()->searchCount();
+
+        if (typed)
+            test::typeInto(edit, text);
+        else
+            edit->setText(text);
+
+        const bool digits = field >= 4;
+        const bool number = passesDigitsCheck(text);
+        const bool apostrophe = text.contains(u'\'');
+        RecordSource *rs = f.app->source(DirectoryKind::Residents);
+        if (digits && !number) {
+            QVERIFY(f.messages.count() >= 1);
+            QCOMPARE(f.messages.last().text,
+                     (field == 4 ? QStringLiteral("Ввод номера дома, ЦИФРЫ\r")
+                                 : QStringLiteral("Ввод номера квартиры, ЦИФРЫ\r")) + kPress);
+            QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
+            QCOMPARE(edit->text(), text);
+            QCOMPARE(f.app->search()->searchCount(), searchesBefore); // the list stays
             return;
         }
-    } else {
-        QVERIFY(f.messages.texts().isEmpty());
-        QCOMPARE(edit->text(), text);
-        QVERIFY(f.app->search()->searchCount() > searchesBefore);
-    }
-    const QString value = edit->text();
-    const SearchQuery &q = rs->query();
-    QVERIFY(!q.malformed);
-    const QString folded = foldText(trimBlanks(value));
-    QCOMPARE(q.parameters, QStringList{(digits ? globLiteral(folded) : globWildcards(folded))
-                                       + QStringLiteral("*")});
-    static const QRegularExpression placeholder(QStringLiteral("^ WHERE kt?_[a-z_]+ GLOB \\?1$"));
-    QVERIFY2(placeholder.match(q.where).hasMatch(), qPrintable(q.where));
-    // Every row found starts with the text, compared as the directory compares.
-    const int column = field == 1 ? 0 : field == 2 ? 1 : field == 3 ? 2 : field == 4 ? 3 : 5;
-    QCOMPARE(f.count(), QStringLiteral("из %1").arg(rs->recordCount()));
-    for (int r = 0; r < rs->recordCount(); ++r)
-        QVERIFY(foldText(trimBlanks(rs->value(r, column).toString())).startsWith(folded));
-    // Read as LIKE wildcards these would find every entry; nothing starts with them.
-    if (value == QStringLiteral("%") || value == QStringLiteral("_"))
-        QCOMPARE(rs->recordCount(), 0);
-}
-
-void TestBadInput::sideFiles_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content");
-    QByteArray binary;
-    for (int i = 0; i < 4096; ++i)
-        binary += char((i * 7919) & 0xff);
-    QByteArray many;
-    for (int i = 0; i < 100000; ++i)
-        many += QByteArray::number(1000 + i % 9000) + "\r\n";
-    const QByteArray megaLine(1 << 20, '5');
-    for (const char *file : {"kadumy.txt", "WGridCol.txt"}) {
-        QTest::addRow("%s empty", file) << file << QByteArray();
-        QTest::addRow("%s binary", file) << file << binary;
-        QTest::addRow("%s 100000 lines", file) << file << many;
-        QTest::addRow("%s line of a megabyte", file) << file << (megaLine + "\r\n1000\r\n");
-        QTest::addRow("%s utf-8 with mark", file)
-            << file << ("\xef\xbb\xbf" "1\r\n2\r\n" + QStringLiteral("1500 Бабушка\r\n").toUtf8());
-        QTest::addRow("%s windows-1251", file) << file << QByteArray("0\n4\n1500 \xc1\xe0\xe1\xf3\xf8\xea\xe0\n");
-    }
-}
-
-// A damaged side file never stops the start-up and never shows a message:
-// the lists and widths keep their defaults where the file makes no sense,
-// and the width file is written whole again at shut-down.
-void TestBadInput::sideFiles()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    AppFixture f([&](TestDb &db) { writeFile(db.dir.filePath(file), content); });
-    QVERIFY(f.messages.texts().isEmpty());
-    QVERIFY(f.app->window()->isVisible());
-    QCOMPARE(f.count(), QStringLiteral("из 10"));
-    auto *commy = f.control<QComboBox>("Commy");
-    QVERIFY(commy->count() >= 2 && commy->count() <= 2 + kMaxOwnNumbers);
-    QCOMPARE(commy->itemText(0), AppController::builtInNumbers().first());
-    for (const WGridCol::CellRef &ref : widthFileOrder()) {
-        const float w = f.app->widths().cell(ref.grid, ref.cell);
-        QVERIFY(w > 0 && w <= kMaxStoredWidth);
-    }
-    if (file == kMyNumbersFileName && content.contains("1500 "))
-        QCOMPARE(commy->itemText(2), QStringLiteral("1500 Бабушка"));
-
-    const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
-    f.app->window()->close();
-    const QList<QByteArray> lines = readAll(widths).split('\n');
-    QCOMPARE(lines.size(), 25); // 24 lines, each ended by CR LF
-    for (int i = 0; i < 24; ++i)
-        QVERIFY(lines[i].endsWith('\r'));
-}
-
-void TestBadInput::directoryFile_data()
-{
-    QTest::addColumn<QString>("variant");
-    QTest::addColumn<QString>("message"); // first line; empty for none
-    QTest::addColumn<int>("residents");   // rows the window shows
-    const QString failed = QStringLiteral("Не удалось открыть файл справочника kadu.db:");
-    QTest::newRow("missing") << "missing" << QStringLiteral("Не найден файл справочника kadu.db.") << 0;
-    QTest::newRow("empty") << "empty" << QString() << 0; // an empty file is an empty database
-    QTest::newRow("not a database") << "text" << QStringLiteral("Файл kadu.db не является базой справочника.") << 0;
-    QTest::newRow("truncated") << "truncated" << failed << 0;
-    QTest::newRow("locked") << "locked" << failed << 0;
-    QTest::newRow("table missing") << "no PREDPR" << QString() << 10;
-    QTest::newRow("read-only") << "read-only" << QString() << 10;
-    QTest::newRow("folder read-only") << "folder read-only" << QString() << 10;
-}
-
-// The window comes up in every case, with the message (answered by the
-// catcher) and with empty directories when the file cannot be used.
-void TestBadInput::directoryFile()
-{
-    QFETCH(QString, variant);
-    QFETCH(QString, message);
-    QFETCH(int, residents);
-
-    sqlite3 *holder = nullptr;
-    std::unique_ptr<AsOrdinaryUser> ordinary;
-    QString dbPath;
-    auto prepare = [&](TestDb &db) {
-        dbPath = db.path();
-        if (variant == QLatin1String("no PREDPR"))
-            QVERIFY(db.store->exec(QStringLiteral("DROP TABLE PREDPR")));
-        db.store.reset();
-        if (variant == QLatin1String("missing"))
-            QVERIFY(QFile::remove(dbPath));
-        else if (variant == QLatin1String("empty"))
-            writeFile(dbPath, {});
-        else if (variant == QLatin1String("text"))
-            writeFile(dbPath, "Петров 21734\r\n");
-        else if (variant == QLatin1String("truncated"))
-            writeFile(dbPath, readAll(dbPath).left(100));
-        else if (variant == QLatin1String("locked")) {
-            QCOMPARE(sqlite3_open(QFile::encodeName(dbPath).constData(), &holder), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        } else if (variant.startsWith(QLatin1String("read-only"))) {
-            QVERIFY(QFile::setPermissions(dbPath, QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup));
-            QVERIFY(QFile::setPermissions(db.dir.path(), QFile::Permissions(0x7777)));
-            ordinary = std::make_unique<AsOrdinaryUser>();
-        } else if (variant.startsWith(QLatin1String("folder read-only"))) {
-            QVERIFY(QFile::setPermissions(dbPath, QFile::Permissions(0x6666)));
-            QVERIFY(QFile::setPermissions(db.dir.path(), QFile::Permissions(0x5555)));
-            ordinary = std::make_unique<AsOrdinaryUser>();
-        }
-    };
-    {
-        AppFixture f(prepare);
-        if (message.isEmpty()) {
-            QVERIFY2(f.messages.texts().isEmpty(), qPrintable(f.messages.texts().join('|')));
+        if (apostrophe) {
+            QCOMPARE(f.messages.texts().first(), kLayout);
+            // The name and street take the apostrophe for a mistyped Э; the number keeps it.
+            QCOMPARE(edit->text(), field == 1 ? text : QStringLiteral("ДЭ"));
+            if (field == 1) {
+                QVERIFY(rs->query().malformed);
+                return;
+            }
         } else {
-            QCOMPARE(f.messages.count(), 1);
-            QCOMPARE(f.messages.last().lines.first(), message);
-            QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
-            QVERIFY(f.messages.last().lines.contains(QStringLiteral("Справочники будут пустыми.")));
-            QCOMPARE(f.messages.last().lines.last(), kPress);
+            QVERIFY(f.messages.texts().isEmpty());
+            QCOMPARE(edit->text(), text);
+            QVERIFY(f.app->search()->searchCount() > searchesBefore);
         }
-        QVERIFY(f.app->window()->isVisible());
-        QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), residents);
-        QCOMPARE(f.count(), QStringLiteral("из %1").arg(residents));
+        const QString value = edit->text();
+        QVERIFY(!rs->query().malformed);
+        const QString folded = foldText(trimBlanks(value));
+        // Every row found starts with the text, compared as the directory compares.
+        const int column = field == 1 ? 0 : field == 2 ? 1 : field == 3 ? 2 : field == 4 ? 3 : 5;
+        QCOMPARE(f.count(), QStringLiteral("из %1").arg(rs->recordCount()));
+        for (int r = 0; r < rs->recordCount(); ++r)
+            QVERIFY(foldText(trimBlanks(rs->value(r, column).toString())).startsWith(folded));
+        // Read as LIKE wildcards these would find every entry; nothing starts with them.
+        if (value == QStringLiteral("%") || value == QStringLiteral("_"))
+            QCOMPARE(rs->recordCount(), 0);
+    }
 
-        // Searching, changing tab and copying go on without a crash; a copy
-        // that cannot be stored says so.
-        f.field("Tefio")->setFocus();
-        test::typeInto(f.field("Tefio"), QStringLiteral("пе"));
-        f.control<QTabBar>("TabStrip1")->setCurrentIndex(1);
-        QCOMPARE(f.app->source(DirectoryKind::Enterprises)->recordCount(), 0);
-        f.control<QTabBar>("TabStrip1")->setCurrentIndex(0);
-        const qsizetype before = f.messages.count();
-        const qint64 notesBefore = residents ? noteRows(dbPath) : -1;
+    void sideFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("kadumy.txt exchange out of range") << "kadumy.txt" << QByteArray("5");
+        QByteArray binary;
+        for (int i = 0; i < 4096; ++i)
+            binary += char((i * 7919) & 0xff);
+        QByteArray many;
+        for (int i = 0; i < 100000; ++i)
+            many += QByteArray::number(1000 + i % 9000) + "\r\n";
+        const QByteArray megaLine(1 << 20, '5');
+        for (const char *file : {"kadumy.txt", "WGridCol.txt"}) {
+            QTest::addRow("%s empty", file) << file << QByteArray();
+            QTest::addRow("%s binary", file) << file << binary;
+            QTest::addRow("%s 100000 lines", file) << file << many;
+            QTest::addRow("%s line of a megabyte", file) << file << (megaLine + "\r\n1000\r\n");
+            QTest::addRow("%s utf-8 with mark", file)
+                << file << ("\xef\xbb\xbf" "1\r\n2\r\n" + QStringLiteral("1500 Бабушка\r\n").toUtf8());
+            QTest::addRow("%s windows-1251", file) << file << QByteArray("0\n4\n1500 \xc1\xe0\xe1\xf3\xf8\xea\xe0\n");
+        }
+    }
+
+    // A damaged side file never stops the start-up and never shows a message:
+    // the lists and widths keep their defaults where the file makes no sense,
+    // and the width file is written whole again at shut-down.
+    void sideFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        AppFixture f(test::withFile(file, content));
+        QVERIFY(f.messages.texts().isEmpty());
+        QVERIFY(f.app->window()->isVisible());
+        QCOMPARE(f.count(), QStringLiteral("из 10"));
+        auto *commy = f.control<QComboBox>("Commy");
+        QVERIFY(commy->count() >= 2 && commy->count() <= 2 + kMaxOwnNumbers);
+        QCOMPARE(commy->itemText(0), AppController::builtInNumbers().first());
+        QVERIFY(f.control<QComboBox>("ATC")->currentIndex() >= 0);
+        for (const WGridCol::CellRef &ref : widthFileOrder()) {
+            const float w = f.app->widths().cell(ref.grid, ref.cell);
+            QVERIFY(w > 0 && w <= kMaxStoredWidth);
+        }
+        if (file == kMyNumbersFileName && content.contains("1500 "))
+            QCOMPARE(commy->itemText(2), QStringLiteral("1500 Бабушка"));
+
+        const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
+        f.app->window()->close();
+        const QList<QByteArray> lines = readBytes(widths).split('\n');
+        QCOMPARE(lines.size(), 25); // 24 lines, each ended by CR LF
+        for (int i = 0; i < 24; ++i)
+            QVERIFY(lines[i].endsWith('\r'));
+    }
+
+    void directoryFile_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QString>("message"); // first line; empty for none
+        QTest::addColumn<int>("residents");   // rows the window shows
+        const QString failed = QStringLiteral("Не удалось открыть файл справочника kadu.db:");
+        QTest::newRow("missing") << "missing" << QStringLiteral("Не найден файл справочника kadu.db.") << 0;
+        QTest::newRow("empty") << "empty" << QString() << 0; // an empty file is an empty database
+        QTest::newRow("not a database") << "text" << QStringLiteral("Файл kadu.db не является базой справочника.") << 0;
+        QTest::newRow("truncated") << "truncated" << failed << 0;
+        QTest::newRow("locked") << "locked" << failed << 0;
+        QTest::newRow("table missing") << "no PREDPR" << QString() << 10;
+        QTest::newRow("read-only") << "read-only" << QString() << 10;
+        QTest::newRow("folder read-only") << "folder read-only" << QString() << 10;
+    }
+
+    // The window comes up in every case, with the message (answered by the
+    // catcher) and with empty directories when the file cannot be used.
+    void directoryFile()
+    {
+        QFETCH(QString, variant);
+        QFETCH(QString, message);
+        QFETCH(int, residents);
+
+        sqlite3 *holder = nullptr;
+        std::unique_ptr<AsOrdinaryUser> ordinary;
+        QString dbPath;
+        auto prepare = [&](TestDb &db) {
+            dbPath = db.path();
+            if (variant == QLatin1String("no PREDPR"))
+                QVERIFY(db.store->exec(QStringLiteral("DROP TABLE PREDPR")));
+            db.store.reset();
+            if (variant == QLatin1String("missing"))
+                QVERIFY(QFile::remove(dbPath));
+            else if (variant == QLatin1String("empty"))
+                QVERIFY(writeBytes(dbPath, {}));
+            else if (variant == QLatin1String("text"))
+                QVERIFY(writeBytes(dbPath, "Петров 21734\r\n"));
+            else if (variant == QLatin1String("truncated"))
+                QVERIFY(writeBytes(dbPath, readBytes(dbPath).left(100)));
+            else if (variant == QLatin1String("locked")) {
+                QCOMPARE(sqlite3_open(QFile::encodeName(dbPath).constData(), &holder), SQLITE_OK);
+                QCOMPARE(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+            } else if (variant.contains(QLatin1String("read-only"))) {
+                const bool folder = variant.startsWith(QLatin1String("folder"));
+                QVERIFY(QFile::setPermissions(dbPath, QFile::Permissions(folder ? 0x6666 : 0x4444)));
+                QVERIFY(QFile::setPermissions(db.dir.path(), QFile::Permissions(folder ? 0x5555 : 0x7777)));
+                ordinary = std::make_unique<AsOrdinaryUser>();
+            }
+        };
+        {
+            AppFixture f(prepare);
+            if (message.isEmpty()) {
+                QVERIFY2(f.messages.texts().isEmpty(), qPrintable(f.messages.texts().join('|')));
+            } else {
+                QCOMPARE(f.messages.count(), 1);
+                QCOMPARE(f.messages.last().lines.first(), message);
+                QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
+                QVERIFY(f.messages.last().lines.contains(QStringLiteral("Справочники будут пустыми.")));
+                QCOMPARE(f.messages.last().lines.last(), kPress);
+            }
+            QVERIFY(f.app->window()->isVisible());
+            QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), residents);
+            QCOMPARE(f.count(), QStringLiteral("из %1").arg(residents));
+
+            // Searching, changing tab and copying go on without a crash; a copy
+            // that cannot be stored says so.
+            f.field("Tefio")->setFocus();
+            test::typeInto(f.field("Tefio"), QStringLiteral("пе"));
+            f.control<QTabBar>("TabStrip1")->setCurrentIndex(1);
+            QCOMPARE(f.app->source(DirectoryKind::Enterprises)->recordCount(), 0);
+            f.control<QTabBar>("TabStrip1")->setCurrentIndex(0);
+            const qsizetype before = f.messages.count();
+            const qint64 notesBefore = residents ? noteRows(dbPath) : -1;
+            QTest::mouseDClick(f.control<QTableView>("DBGrid1")->viewport(), Qt::LeftButton,
+                               Qt::NoModifier, QPoint(40, 10));
+            if (residents) {
+                // The copy runs once the double-click has made the row current.
+                const bool writable = !variant.contains(QLatin1String("read-only"));
+                QTRY_COMPARE(f.messages.count(), before + (writable ? 1 : 2));
+                QCOMPARE(noteRows(dbPath), notesBefore + (writable ? 1 : 0));
+                if (!writable)
+                    QCOMPARE(f.messages.last().lines.first(), QStringLiteral("Запись не добавлена в МОЙ справочник."));
+            }
+            f.app->window()->close();
+            ordinary.reset(); // before the folder is removed
+        }
+        if (holder) {
+            sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(holder);
+        }
+    }
+
+    // The user closes the window while the copy question is open: the widths
+    // are written as at every close, the question counts as No, nothing is
+    // added, and the closed window survives the handlers that follow.
+    void windowClosedDuringCopyQuestion()
+    {
+        AppFixture f;
+        const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
+        const qint64 notes = noteRows(f.db.path());
+        bool asked = false;
+        const MessageResponder catcher = setMessageResponder([&](const Message &m) {
+            asked = m.buttons == MessageButtons::YesNo;
+            f.app->window()->close();
+            return MessageAnswer::No;
+        });
         QTest::mouseDClick(f.control<QTableView>("DBGrid1")->viewport(), Qt::LeftButton,
                            Qt::NoModifier, QPoint(40, 10));
-        if (residents) {
-            // The copy runs once the double-click has made the row current.
-            const bool writable = !variant.contains(QLatin1String("read-only"));
-            QTRY_COMPARE(f.messages.count(), before + (writable ? 1 : 2));
-            QCOMPARE(noteRows(dbPath), notesBefore + (writable ? 1 : 0));
-            if (!writable)
-                QCOMPARE(f.messages.last().lines.first(), QStringLiteral("Запись не добавлена в МОЙ справочник."));
-        }
-        f.app->window()->close();
-        ordinary.reset(); // before the folder is removed
+        QTRY_VERIFY(asked);
+        setMessageResponder(catcher);
+        QVERIFY(!f.app->window()->isVisible());
+        QCOMPARE(noteRows(f.db.path()), notes);
+        QCOMPARE(readBytes(widths).count('\n'), 24);
+        QTest::qWait(50);
     }
-    if (holder) {
-        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(holder);
-    }
-}
-
-// Another program has the modem's port open: the user is told the port is
-// not there, and nothing reaches the line.
-void TestBadInput::portHeldByAnotherProgram()
-{
-    test::ModemSimulator modem;
-    QVERIFY(modem.isValid());
-    AppFixture f([](TestDb &db) { writeFile(db.dir.filePath(QStringLiteral("kadumy.txt")), "0\r\n2\r\n"); });
-    f.settings->setValue(QStringLiteral("Ports/Com2"), modem.slavePath());
-    QSerialPort other(modem.slavePath());
-    QVERIFY(other.open(QIODevice::ReadWrite));
-    f.control<QAbstractButton>("Command2")->click();
-    QCOMPARE(f.messages.last().text, QStringLiteral("COM:2 не подключен. Выберите другой СОМ."));
-    QVERIFY(!f.app->dialer()->attempt().isRunning());
-    QTest::qWait(100);
-    QVERIFY(modem.received().isEmpty());
-    other.close();
-    f.app->window()->close();
-}
-
-// The user closes the window while the copy question is open: the widths
-// are written as at every close, the question counts as No, nothing is
-// added, and the closed window survives the handlers that follow.
-void TestBadInput::windowClosedDuringCopyQuestion()
-{
-    AppFixture f;
-    const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
-    const qint64 notes = noteRows(f.db.path());
-    bool asked = false;
-    const MessageResponder catcher = setMessageResponder([&](const Message &m) {
-        asked = m.buttons == MessageButtons::YesNo;
-        f.app->window()->close();
-        return MessageAnswer::No;
-    });
-    QTest::mouseDClick(f.control<QTableView>("DBGrid1")->viewport(), Qt::LeftButton,
-                       Qt::NoModifier, QPoint(40, 10));
-    QTRY_VERIFY(asked);
-    setMessageResponder(catcher);
-    QVERIFY(!f.app->window()->isVisible());
-    QCOMPARE(noteRows(f.db.path()), notes);
-    QCOMPARE(readAll(widths).count('\n'), 24);
-    QTest::qWait(50);
-}
+};
 
 QTEST_MAIN(TestBadInput)
 #include "tst_badinput.moc"

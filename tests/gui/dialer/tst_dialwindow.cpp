@@ -8,13 +8,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 
 using namespace korvana;
 using korvana::test::AppFixture;
 using korvana::test::ModemSimulator;
-using korvana::test::TestDb;
 
 class TestDialWindow : public QObject {
     Q_OBJECT
@@ -36,11 +36,7 @@ private Q_SLOTS:
         modem = std::make_unique<ModemSimulator>();
         QVERIFY(modem->isValid());
         // Second exchange, modem on Com3.
-        f = std::make_unique<AppFixture>([](TestDb &db) {
-            QFile my(db.dir.filePath(QStringLiteral("kadumy.txt")));
-            QVERIFY(my.open(QIODevice::WriteOnly));
-            my.write("1\r\n3\r\n");
-        });
+        f = std::make_unique<AppFixture>(test::withFile(QStringLiteral("kadumy.txt"), "1\r\n3\r\n"));
         f->settings->setValue(QStringLiteral("Ports/Com3"), modem->slavePath());
     }
 
@@ -104,14 +100,29 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(f->db.dir.filePath(QStringLiteral("WGridCol.txt"))));
     }
 
-    void portThatIsNotThere()
+    void portThatCannotBeOpened_data()
     {
-        f->settings->setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/korvana-no-such-port"));
+        QTest::addColumn<bool>("held");
+        QTest::newRow("not there") << false;
+        QTest::newRow("held by another program") << true;
+    }
+
+    // The user is told the port is not there, and nothing reaches the line.
+    void portThatCannotBeOpened()
+    {
+        QFETCH(bool, held);
+        QSerialPort other(modem->slavePath());
+        if (held)
+            QVERIFY(other.open(QIODevice::ReadWrite));
+        else
+            f->settings->setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/korvana-no-such-port"));
         const int items = f->control<QComboBox>("Commy")->count();
         button("Command2")->click();
         QCOMPARE(f->messages.last().text, QStringLiteral("COM:3 не подключен. Выберите другой СОМ."));
         QCOMPARE(f->control<QComboBox>("Commy")->count(), items);
         QVERIFY(!button("Command3")->isVisible());
+        QVERIFY(!f->app->dialer()->attempt().isRunning());
+        QTest::qWait(100);
         QVERIFY(modem->received().isEmpty());
     }
 };

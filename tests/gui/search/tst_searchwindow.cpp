@@ -18,10 +18,6 @@
 using namespace korvana;
 using korvana::test::AppFixture;
 
-namespace {
-const QString kPress = QStringLiteral("Нажмите <Enter> или <OK>");
-}
-
 class TestSearchWindow : public QObject {
     Q_OBJECT
     std::unique_ptr<AppFixture> f;
@@ -98,29 +94,19 @@ private Q_SLOTS:
         QVERIFY(!clear->isEnabled()); // blanks are nothing to clear
     }
 
-    void houseAndFlatRefuseLetters()
+    // A refused house or flat text keeps the list but counts in the next
+    // search started elsewhere; mended, it is searched at once.
+    void refusedDigitsWaitForTheNextSearch()
     {
         focus("Tedom");
-        test::typeInto(f->field("Tedom"), QStringLiteral("1"));
-        QCOMPARE(f->count(), QStringLiteral("из 7"));
-        const int before = searches();
-        test::typeInto(f->field("Tedom"), QStringLiteral("а"));
-        QCOMPARE(searches(), before);
+        test::typeInto(f->field("Tedom"), QStringLiteral("1а"));
         QCOMPARE(f->messages.count(), 1);
-        QCOMPARE(f->messages.last().text, QStringLiteral("Ввод номера дома, ЦИФРЫ\r") + kPress);
-        QCOMPARE(f->messages.last().icon, MessageIcon::Critical);
-        QCOMPARE(f->field("Tedom")->text(), QStringLiteral("1а"));
-        QCOMPARE(f->count(), QStringLiteral("из 7"));
+        const int before = searches();
         QTest::keyClick(f->field("Tedom"), Qt::Key_Backspace);
         QCOMPARE(searches(), before + 1);
-
-        focus("Tekv");
-        test::typeInto(f->field("Tekv"), QStringLiteral(" "));
-        QCOMPARE(f->messages.last().text, QStringLiteral("Ввод номера квартиры, ЦИФРЫ\r") + kPress);
-        // A refused text still counts in the next search started elsewhere.
-        focus("Tent");
-        QVERIFY(f->app->source(DirectoryKind::Residents)->queryText().contains(QStringLiteral("Left(Trim(KVART),")) == false);
+        QCOMPARE(f->count(), QStringLiteral("из 7"));
         f->field("Tekv")->setText(QStringLiteral("5x"));
+        QCOMPARE(f->messages.count(), 2);
         focus("Tefio");
         QVERIFY(f->app->source(DirectoryKind::Residents)->queryText().contains(QStringLiteral("Left(Trim(KVART),2) = '5x'")));
     }

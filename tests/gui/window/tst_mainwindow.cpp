@@ -1,7 +1,5 @@
-// The main window as the user first sees it: controls, texts, state, focus
-// and stacking; the scrolling title; the message boxes.
-#include "messagecatcher.h"
-
+// The main window as the user first sees it: state, focus and stacking; the
+// scrolling title; the real message box.
 #include "core/window/titlescroll.h"
 #include "core/window/twips.h"
 #include "gui/window/controls.h"
@@ -11,7 +9,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 
@@ -39,66 +36,6 @@ QString topControlAt(MainWindow &window, double x, double y)
 class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void everyControlIsThereWithItsKindAndContainer()
-    {
-        MainWindow window(96);
-        // container, kind, then the names of that kind in it
-        const QStringList groups = {
-            "frmDataEnv QGroupBox Frame1 Frame2 Frame3 Frame4(0) Frame4(1) Frame4(2) Frame5(0) Frame5(1) Frame5(2) Frame6",
-            "frmDataEnv QLineEdit Tent Tefio Testr Tedom Tekv Text1_m Text2_m", "frmDataEnv QPushButton Command1",
-            "frmDataEnv QLabel Picture2 Image1(0)", "frmDataEnv QTabBar TabStrip1",
-            "Frame1 QLabel Label1 Label2(0) Label2(1) Label2(2) Label3 Label4 Label5", "Frame2 QLabel Label8 Status",
-            "Frame2 QPushButton Command2 Command3", "Frame2 QComboBox Commy", "Frame2 QLineEdit Text1 Text2 Text1_p Text2_p",
-            "Frame3 QLabel Label6(0) Label6(1)", "Frame3 QComboBox cboPort ATC", "Frame6 QLabel Label7",
-            "Frame5(0) korvana::DataControl Data1", "Frame5(1) korvana::DataControl Data2",
-            "Frame5(2) korvana::DataControl Data3", "Frame4(0) QTableView DBGrid1", "Frame4(1) QTableView DBGrid2",
-            "Frame4(2) QTableView DBGrid3"};
-        for (const QString &group : groups) {
-            const QStringList w = group.split(u' ');
-            for (const QString &name : w.mid(2)) {
-                const QList<QWidget *> found = window.findChildren<QWidget *>(name);
-                QVERIFY2(found.size() == 1, qPrintable(name));
-                QVERIFY2(found.first()->inherits(w[1].toLatin1()), qPrintable(name));
-                QVERIFY2(found.first()->parentWidget()->objectName() == w[0], qPrintable(name));
-            }
-        }
-    }
-
-    void textsAndHintsReadExactly()
-    {
-        MainWindow window(96);
-        // Labels, frame titles, button and box texts, exactly.
-        const QList<std::pair<const char *, QString>> texts = {
-            {"Label1", "Номер"}, {"Label2(0)", "Ф И О "}, {"Label2(1)", "Предприятие"}, {"Label2(2)", "Ф И О "},
-            {"Label3", "Улица"}, {"Label4", "Дом"}, {"Label5", "Кв"}, {"Label8", "Журнал звонков"},
-            {"Label6(0)", "ПОРТ:"}, {"Label7", "Label7"}, {"Status", ""}, {"Frame2", "Набрать номер"},
-            {"Frame3", "Мой МОДЕМ"}, {"Frame4(0)", ""}, {"Frame4(1)", ""}, {"Frame4(2)", ""}, {"Frame5(0)", ""},
-            {"Frame5(1)", ""}, {"Frame5(2)", ""}, {"Frame6", ""}, {"Command1", ""}, {"Command2", ""},
-            {"Command3", "Отмена"}, {"Commy", "Commy"}, {"Label6(1)", "Подкл. k АТС:"}}; // a Latin k, not к
-        for (const auto &[name, text] : texts) {
-            QWidget *w = byName(window, QLatin1String(name));
-            const char *property = w->inherits("QGroupBox") ? "title" : w->inherits("QComboBox") ? "currentText" : "text";
-            QVERIFY2(w->property(property).toString() == text, name);
-        }
-        QVERIFY(byName(window, "Frame1")->property("title").toString().startsWith(QStringLiteral("Поиск в справочнике г. ")));
-        for (const char *iconButton : {"Command1", "Command2"})
-            QVERIFY(!window.findChild<QPushButton *>(QLatin1String(iconButton))->icon().isNull());
-        QTabBar *tabs = window.searchPanel().tabs;
-        QCOMPARE(tabs->count(), 3);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(tabs->tabText(i) + u' ' + tabs->tabData(i).toString(),
-                     (QStringList{"Население TagN", "Предприятия TagP", "Мой TagM"}[i]));
-
-        // Hints keep their double blanks and em dashes.
-        QCOMPARE(byName(window, QStringLiteral("Tent"))->toolTip(),
-                 QStringLiteral("Для записи образца используются цифры и  символы шаблона ( *, ?).   "
-                                "* — соответствует цепочке цифр, ? — одной цифре"));
-        QCOMPARE(byName(window, QStringLiteral("Tefio"))->toolTip(),
-                 QStringLiteral("Для записи образца используются буквы и  символы шаблона ( *, ?).  "
-                                "Где  * — соответствует цепочке букв, ? — одной букве"));
-        QCOMPARE(byName(window, QStringLiteral("Command1"))->toolTip(), QStringLiteral("Очистить условие"));
-    }
-
     void startsShowingTheResidentsDirectoryWithFocusInTent()
     {
         MainWindow window(96);
@@ -175,19 +112,6 @@ private Q_SLOTS:
         timer->stop();
         for (qsizetype i = 0; i < titlesAtTick.size(); ++i)
             QCOMPARE(titlesAtTick[i], ad.mid(i + 1) + ad.left(i + 1));
-    }
-
-    void messagesGoThroughOneSeam()
-    {
-        test::MessageCatcher catcher;
-        catcher.answerNext(MessageAnswer::No);
-        QCOMPARE(showMessage(nullptr, {QStringLiteral("Копировать запись?"), QStringLiteral("Иванов")},
-                             MessageIcon::Critical, MessageButtons::YesNo),
-                 MessageAnswer::No);
-        QCOMPARE(catcher.count(), 1);
-        QCOMPARE(catcher.last().text, QStringLiteral("Копировать запись?\rИванов"));
-        QCOMPARE(catcher.last().icon, MessageIcon::Critical);
-        QCOMPARE(catcher.last().buttons, MessageButtons::YesNo);
     }
 
     void aRealMessageBoxIsModalTitledInRussianAndDefaultsToYes()

@@ -21,7 +21,6 @@ class BoxAnswerer : public QObject {
 public:
     struct Box {
         QString text; // lines joined by "\r", as the program writes them
-        QString title;
         int icon;     // QMessageBox::Icon
         int buttons;  // QMessageBox::StandardButtons
     };

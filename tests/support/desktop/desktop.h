@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QApplication>
-#include <QByteArray>
 #include <QPoint>
-#include <QString>
+#include <QProcess>
 #include <QStringList>
 #include <QTest>
 
-#include <sys/types.h>
-
+#include <memory>
 #include <vector>
 
 namespace korvana::test {
@@ -21,7 +19,7 @@ namespace korvana::test {
 class Desktop {
 public:
     Desktop() = default;
-    ~Desktop();
+    ~Desktop() { stop(); }
     Desktop(const Desktop &) = delete;
     Desktop &operator=(const Desktop &) = delete;
 
@@ -30,12 +28,6 @@ public:
     bool start(QString *error);
     void stop();
 
-    // The desktop the running test uses (set by start()).
-    static Desktop &current();
-
-    // Runs xdotool with these arguments and waits for it; fails the process
-    // loudly if it cannot run, since no test result would mean anything.
-    QByteArray xdotool(const QStringList &arguments) const;
     // Key names as xdotool knows them ("Return", "2", "apostrophe", "alt+Tab").
     void keys(const QStringList &names) const;
     void click(QPoint global, int count = 1) const;
@@ -43,26 +35,20 @@ public:
     void drag(QPoint from, QPoint to) const;
 
     // Starts another X program on this desktop; it ends with the desktop
-    // at the latest.
-    pid_t launch(const QStringList &command);
-    void stopProgram(pid_t pid);
+    // at the latest. Its output is dropped unless the caller reads it.
+    QProcess *launch(const QStringList &command, bool readOutput = false);
+    void stopProgram(QProcess *program);
 
 private:
-    pid_t spawn(const QStringList &command, int keepFd = -1);
-    // Starts a server that writes one line (its display, its address) to
-    // the descriptor put in place of "%fd"; returns the line, empty when
-    // none came.
-    QByteArray spawnForLine(const QStringList &command);
-    bool waitForWindowManager(pid_t wm, int timeoutMs);
-    QString serverLog() const;
+    void xdotool(const QString &arguments) const;
+    QByteArray firstLineOf(const QString &command);
+    bool waitForWindowManager(QProcess *wm);
 
-    std::vector<pid_t> m_children; // in start order; stopped in reverse
-    QString m_display;
-    int m_log = -1; // the servers' error output
+    std::vector<std::unique_ptr<QProcess>> m_children; // in start order; stopped in reverse
 };
 
 // main() of a desktop test: the desktop, then the application on it, the
-// tests; the application goes before its X server does.
+// tests (made with the desktop); the application goes before its X server does.
 template<typename Tests>
 int runDesktopTests(int argc, char **argv)
 {
@@ -72,7 +58,7 @@ int runDesktopTests(int argc, char **argv)
         qFatal("%s", qPrintable(error));
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    Tests tests;
+    Tests tests(desktop);
     return QTest::qExec(&tests, argc, argv);
 }
 

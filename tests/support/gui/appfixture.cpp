@@ -1,6 +1,7 @@
 #include "appfixture.h"
 
 #include "core/search/recordsource.h"
+#include "testfiles.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,6 +15,11 @@ void typeInto(QWidget *widget, const QString &text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+std::function<void(TestDb &)> withFile(const QString &name, const QByteArray &bytes)
+{
+    return [=](TestDb &db) { QVERIFY(writeBytes(db.dir.filePath(name), bytes)); };
 }
 
 AppFixture::AppFixture(const std::function<void(TestDb &)> &prepare, Screen screen)

@@ -17,6 +17,9 @@ namespace korvana::test {
 // Types text key by key, as a keyboard would (any script, unlike keyClicks).
 void typeInto(QWidget *widget, const QString &text);
 
+// A `prepare` for AppFixture that puts one side file into the folder.
+std::function<void(TestDb &)> withFile(const QString &name, const QByteArray &bytes);
+
 // The real window on a small directory file in a temporary folder, with its
 // own settings file. Offscreen, messages are answered by a catcher; on a
 // real desktop they are real boxes and the window manager activates the

@@ -24,7 +24,6 @@ public:
     // Answers for the coming messages, in order.
     void answerNext(MessageAnswer answer) { m_answers.enqueue(answer); }
 
-    const QList<Message> &messages() const { return m_messages; }
     qsizetype count() const { return m_messages.size(); }
     // The texts alone, lines joined by "\r" as recorded.
     QStringList texts() const;
