@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     // A finished import is a sound directory file.
-    Store::OpenStatus status;
-    auto store = Store::open(db, &status);
+    auto store = Store::open(db);
     if (!store)
         std::abort();
     Statement check(store->handle(), QStringLiteral("PRAGMA integrity_check"));

@@ -9,7 +9,6 @@
 #include "core/store/textfold.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -31,24 +30,14 @@ Store *sampleStore()
             std::abort();
         s->exec(QStringLiteral("PRAGMA synchronous=OFF"));
         s->exec(QStringLiteral("PRAGMA journal_mode=MEMORY"));
-        s->insertRow(DirectoryKind::Residents,
-                     {"23456", "Иванов И.И.", "Ленина", "12", "а", "5", QVariant()});
-        s->insertRow(DirectoryKind::Residents,
-                     {"21000", "ёлкин", "Садовая", " 7", "", "12", ""});
-        s->insertRow(DirectoryKind::Enterprises,
-                     {"Аптека [№1]", "24680", "ул. 100%", "3", "", "", "", "_"});
+        s->insertRow(DirectoryKind::Residents, {"23456", "Иванов И.И.", "Ленина", "12", "а", "5", QVariant()});
+        s->insertRow(DirectoryKind::Residents, {"21000", "ёлкин", "Садовая", " 7", "", "12", ""});
+        s->insertRow(DirectoryKind::Enterprises, {"Аптека [№1]", "24680", "ул. 100%", "3", "", "", "", "_"});
         s->insertRow(DirectoryKind::Personal, {"20911", "Справка", "", "", "", "", ""});
         s->createIndexes();
         return s;
     }();
     return store.get();
-}
-
-QString decode(const QByteArray &bytes, bool utf16)
-{
-    if (!utf16)
-        return QString::fromUtf8(bytes);
-    return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
 }
 
 } // namespace
@@ -66,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QByteArray(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4)).split('\xff');
     QString f[5];
     for (int i = 0; i < 5 && i < parts.size(); ++i)
-        f[i] = decode(parts[i], utf16);
+        f[i] = utf16 ? QString(reinterpret_cast<const QChar *>(parts[i].constData()), parts[i].size() / 2)
+                     : QString::fromUtf8(parts[i]);
     const SearchCriteria criteria{f[0], f[1], f[2], f[3], f[4]};
 
     const SearchQuery q = buildSearchQuery(criteria, kindForTab(selectedTab), SortField(sortField), kindForTab(currentTab));
@@ -89,11 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RecordSource source(q.kind);
     source.setStore(store);
     source.setQuery(q);
-    const RecordSource::Outcome outcome = source.refresh();
-    const RecordSource::Outcome expected = q.malformed ? RecordSource::Outcome::Malformed
-        : q.invalid                                    ? RecordSource::Outcome::Failed
-                                                       : RecordSource::Outcome::Ok;
-    if (outcome != expected)
+    using Outcome = RecordSource::Outcome;
+    if (source.refresh() != (q.malformed ? Outcome::Malformed : q.invalid ? Outcome::Failed : Outcome::Ok))
         std::abort();
     for (int r = 0; r < source.recordCount(); ++r)
         (void)source.value(r, 0);
@@ -109,13 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qint64 rowid = 0;
         if (!store->insertRow(q.kind, row, &rowid))
             std::abort();
-        const SearchQuery byName =
-            buildSearchQuery({QString(), f[1], QString(), QString(), QString()}, kindForTab(selectedTab),
-                             SortField::Name, kindForTab(selectedTab));
-        RecordSource again(q.kind);
-        again.setStore(store);
-        again.setQuery(byName);
-        const bool found = again.refresh() == RecordSource::Outcome::Ok && again.recordCount() >= 1;
+        source.setQuery(buildSearchQuery({QString(), f[1], QString(), QString(), QString()}, q.kind,
+                                         SortField::Name, q.kind));
+        const bool found = source.refresh() == RecordSource::Outcome::Ok && source.recordCount() >= 1;
         store->deleteRow(q.kind, rowid);
         if (!found)
             std::abort();
