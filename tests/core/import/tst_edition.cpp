@@ -108,6 +108,20 @@ private Q_SLOTS:
         QCOMPARE(strings(db, QStringLiteral("SELECT N_tel FROM Note WHERE N_tel LIKE '3000_'")),
                  (QStringList{QStringLiteral("30001"), QStringLiteral("30004")}));
     }
+
+    // An edition the user declined is not offered again; the one already taken neither.
+    void declinedEditionIsNotOfferedAgain()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("kadu.db")), mdb = dir.filePath(QStringLiteral("kadu.mdb"));
+        QVERIFY(importAccessFile(accessFixture(kJet3), db).ok);
+        copyAccessFixture(kJet3, mdb);
+        QVERIFY(!newEditionOffer(mdb, db).offer);
+        copyAccessFixture(kJet4, mdb);
+        QVERIFY(newEditionOffer(mdb, db).offer);
+        QVERIFY(recordDeclinedEdition(mdb, db));
+        QVERIFY(!newEditionOffer(mdb, db).offer);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEdition)
