@@ -11,13 +11,13 @@ class TestDataFolder : public QObject {
     Q_OBJECT
 
 private slots:
-    void options()
+    // A terminal start stays where it is; bare, the default folder, and Qt's own options after it are no folder.
+    void optionsTakeOnlyTheirOwnArguments()
     {
         const auto parse = [](const QStringList &args) { return korvana::parseStartOptions(QStringList{"korvana"} + args); };
-        QVERIFY(!parse({}).enterDataFolder); // a terminal start stays where it is
+        QVERIFY(!parse({}).enterDataFolder);
         QCOMPARE(parse({"--data-folder=/srv/town"}).dataFolder, "/srv/town");
         QCOMPARE(parse({"--data-folder", "town"}).dataFolder, "town");
-        // Bare, the default folder; Qt's own options after it are not taken for a folder.
         const StartOptions bare = parse({"--data-folder", "-style", "fusion"});
         QVERIFY(bare.enterDataFolder && bare.dataFolder.isEmpty() && bare.action == StartOptions::Action::Run);
         QVERIFY(!parse({"--data-folders"}).enterDataFolder);
@@ -35,30 +35,26 @@ private slots:
         QCOMPARE(korvana::defaultDataFolder(), home.path() + "/data/korvana");
     }
 
+    // Made when missing, entered again with the files in it; a file in the way refused, nothing moved.
     void entersTheFolderCreatingItWhenMissing()
     {
         QTemporaryDir root;
         QVERIFY(QDir::setCurrent(root.path()));
         const QString folder = QDir(root.path()).canonicalPath() + "/town/data";
         QString error;
-        // Relative to the current directory, two levels missing.
         QVERIFY2(korvana::enterDataFolder(QStringLiteral("town/data"), &error), qPrintable(error));
         QCOMPARE(QDir::currentPath(), folder);
-        // The files the program opens by bare name land there, and stay when it is entered again.
         QFile db(QStringLiteral("kadu.db"));
         QVERIFY(db.open(QIODevice::WriteOnly) && db.write("directory") == 9);
         db.close();
         QVERIFY(QDir::setCurrent(root.path()));
         QVERIFY2(korvana::enterDataFolder(folder, &error), qPrintable(error));
-        QVERIFY(db.open(QIODevice::ReadOnly));
-        QCOMPARE(db.readAll(), QByteArray("directory"));
-        // A file in the way, or a folder below a file: refused (even for root), nothing moves.
+        QVERIFY(db.open(QIODevice::ReadOnly) && db.readAll() == "directory");
         QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db"), &error));
         QVERIFY2(error.contains("is not a folder"), qPrintable(error));
-        QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db/korvana"), &error));
+        QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db/korvana"), &error)); // even for root
         QVERIFY2(error.contains("cannot create"), qPrintable(error));
         QCOMPARE(QDir::currentPath(), folder);
-        QVERIFY(QFileInfo(QStringLiteral("kadu.db")).isFile());
         QVERIFY(QDir::setCurrent(QDir::tempPath()));
     }
 };

@@ -17,7 +17,7 @@ class TestPlacement : public QObject {
     Q_OBJECT
 
 private slots:
-    void storedAsTextAndReadBack()
+    void storedAsPlainNumbersAndReadBack()
     {
         QTemporaryDir dir;
         const QString file = dir.filePath("korvana.ini");
@@ -30,19 +30,17 @@ private slots:
             writePlacement(settings, stored);
         }
         QSettings settings(file, QSettings::IniFormat);
-        QCOMPARE(settings.value("Settings/MainLeft").toString(), "-15");
-        QCOMPARE(settings.value("Settings/MainTop").toString(), "30.5");
-        QCOMPARE(settings.value("Settings/MainWidth").toString(), "12000");
+        QCOMPARE((QStringList{settings.value("Settings/MainLeft").toString(), settings.value("Settings/MainTop").toString(),
+                              settings.value("Settings/MainWidth").toString()}),
+                 (QStringList{"-15", "30.5", "12000"}));
         QCOMPARE(readPlacement(settings, Placement{}), stored);
         // A text that is no number keeps the window's value; blanks around a number do not.
         settings.setValue("Settings/MainLeft", "abc");
         settings.setValue("Settings/MainWidth", " 11000 ");
         settings.setValue("Settings/MainHeight", "");
         QCOMPARE(readPlacement(settings, Placement{5, 6, 7, 8}), (Placement{5, 30.5f, 11000, 8}));
-        // Never "-0" nor an exponent.
-        QCOMPARE(numberText(-0.0f), "0");
-        QCOMPARE(numberText(1e8f), "100000000");
-        QCOMPARE(numberText(0.1f), "0.1");
+        // Never "-0" nor an exponent, nor decimals not asked for.
+        QCOMPARE((QStringList{numberText(-0.0f), numberText(1e8f), numberText(0.1f)}), (QStringList{"0", "100000000", "0.1"}));
     }
 
     void placementOffEveryScreenMovesHome()

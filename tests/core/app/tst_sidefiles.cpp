@@ -24,7 +24,7 @@ class TestSideFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void widthFileHasExactBytes()
+    void widthFileHasExactBytesFlooredInGridOrder()
     {
         QTemporaryDir dir;
         WGridCol table = WGridCol::withDefaults();
@@ -38,14 +38,17 @@ private slots:
         back.setWindowWidth(9970);
         QCOMPARE(back, table);
 
-        // The whole-number part (floor, not truncation) of each cell.
+        // The whole-number part (floor, not truncation) of each cell, taken
+        // over the defaults when the program starts.
         table.setCell(1, 1, 1000.75f);
         table.setCell(3, 0, -0.5f);
         table.setWindowWidth(12345.9f);
-        const QList<QByteArray> lines = widthFileContent(table).split('\n');
+        QVERIFY(writeWidthFile(table, path));
+        const QList<QByteArray> lines = test::readBytes(path).split('\n');
         QCOMPARE(lines[1], "1000\r");
         QCOMPARE(lines[7], "-1\r");
         QCOMPARE(lines[22], "12345\r");
+        QCOMPARE(loadWidthTable(path).cell(1, 1), 1000.0f);
     }
 
     void widthFileReadsEachLineOnItsOwn_data()
@@ -73,7 +76,7 @@ private slots:
         QTEST(table.cell(2, 7), "enterpriseLast");
     }
 
-    void widthFileMissingOrNotWritten()
+    void widthFileMissingGivesDefaultsAndFailedWriteKeepsOld()
     {
         QTemporaryDir dir;
         QCOMPARE(loadWidthTable(dir.filePath("absent.txt")), WGridCol::withDefaults());
@@ -100,7 +103,7 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QString(kWidthFileName)});
     }
 
-    void myNumbers_data()
+    void myNumbersLinesEachKeepTheirDefault_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("exchange");
@@ -121,7 +124,7 @@ private slots:
                                                << QStringList{"33333 c"};
         QTest::newRow("empty file") << QByteArray() << 0 << 0 << true << QStringList{};
     }
-    void myNumbers()
+    void myNumbersLinesEachKeepTheirDefault()
     {
         QFETCH(QByteArray, content);
         const MyNumbers n = parseMyNumbers(content);

@@ -11,7 +11,7 @@ class TestDialDigits : public QObject {
     Q_OBJECT
 private slots:
     // From the text of Commy to the bytes that reach the modem.
-    void commandBytes_data()
+    void commandBytesNineDroppedAndFiveCharacters_data()
     {
         QTest::addColumn<QString>("commy");
         QTest::addColumn<int>("exchange");
@@ -30,7 +30,7 @@ private slots:
         QTest::newRow("control characters") << "5\r1\n2\t3" << 1 << QByteArray("ATDP,,5,12;\r");
         QTest::newRow("non-ASCII letter") << "12ж34" << 1 << QByteArray("ATDP,,1,234;\r");
     }
-    void commandBytes()
+    void commandBytesNineDroppedAndFiveCharacters()
     {
         QFETCH(QString, commy);
         QFETCH(int, exchange);
@@ -38,16 +38,16 @@ private slots:
         QCOMPARE(hangUpCommand(), QByteArray("ATH\r"));
     }
 
-    void portDevices()
+    // A port's device from the settings, else the n-1th serial line.
+    void portDevicesFromSettingsOrDefault()
     {
         QTemporaryDir dir;
         QSettings settings(dir.filePath(QStringLiteral("ports.ini")), QSettings::IniFormat);
         settings.setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/ttyACM0"));
         settings.setValue(QStringLiteral("Ports/Com4"), QString());
         settings.setValue(QStringLiteral("Com5"), QStringLiteral("/dev/ttyUSB0")); // outside the group
-        QCOMPARE(portDevice(3, settings), QStringLiteral("/dev/ttyACM0"));
-        QCOMPARE(portDevice(4, settings), QStringLiteral("/dev/ttyS3"));
-        QCOMPARE(portDevice(5, settings), QStringLiteral("/dev/ttyS4"));
+        QCOMPARE((QStringList{portDevice(3, settings), portDevice(4, settings), portDevice(5, settings)}),
+                 (QStringList{"/dev/ttyACM0", "/dev/ttyS3", "/dev/ttyS4"}));
     }
 };
 

@@ -29,7 +29,7 @@ class TestLayout : public QObject {
     Q_OBJECT
 
 private slots:
-    void scale_data()
+    void columnScaleIsHalfTheStretchPlusOne_data()
     {
         QTest::addColumn<float>("w");
         QTest::addColumn<float>("stretch");
@@ -40,7 +40,7 @@ private slots:
         QTest::newRow("12000") << 12000.0f << 1.0f << 1.5f;
         QTest::newRow("16000") << 16000.0f << 2.0f << 2.0f;
     }
-    void scale()
+    void columnScaleIsHalfTheStretchPlusOne()
     {
         QFETCH(float, w);
         QTEST(widthStretch(w), "stretch");
@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(table.windowWidth(), 16000.0f);
     }
 
-    void heightsWidthsAndTextSizes()
+    void heightsWidthsAndTextSizesAtTheirBoundaries()
     {
         QCOMPARE(sizes(pass(9970, 3595)).mid(0, 3), (QList<float>{-1, -1, -1}));
         QCOMPARE(sizes(pass(6000, 3600)), (QList<float>{1375, 800, 600, 5950, 5710, 5660, 6000}));
@@ -93,30 +93,22 @@ private slots:
         QCOMPARE(text(14001), (QList<int>{18, 14, 18}));
     }
 
-    void picture_data()
+    // Where the picture goes and whether it shows, with and without the dial panel.
+    void picturePlacedByWidth()
     {
-        QTest::addColumn<bool>("dialPanel");
-        QTest::addColumn<bool>("wasVisible");
-        QTest::addColumn<float>("w");
-        QTest::addColumn<float>("left");  // -1: unchanged
-        QTest::addColumn<int>("visible"); // -1: not set, 0 hidden, 1 shown
-        QTest::newRow("panel, 11875") << true << true << 11875.0f << -1.0f << 0;
-        QTest::newRow("panel, 11975, visible") << true << true << 11975.0f << 9550.0f << -1;
-        QTest::newRow("panel, 11975, hidden") << true << false << 11975.0f << 9550.0f << 1;
-        QTest::newRow("panel, 9970") << true << true << 9970.0f << -1.0f << 0;
-        QTest::newRow("panel, 9500") << true << true << 9500.0f << 6725.0f << 0;
-        QTest::newRow("no panel, 9500") << false << true << 9500.0f << 6725.0f << 1;
-        QTest::newRow("no panel, 9970, visible") << false << true << 9970.0f << 6960.0f << -1;
-        QTest::newRow("no panel, 9970, hidden") << false << false << 9970.0f << 6960.0f << 1;
-    }
-    void picture()
-    {
-        QFETCH(bool, dialPanel);
-        QFETCH(bool, wasVisible);
-        QFETCH(float, w);
-        const LayoutPlan plan = pass(w, 6990, dialPanel, wasVisible);
-        QTEST(plan.pictureLeft.value_or(-1.0f), "left");
-        QTEST(plan.pictureVisible ? int(*plan.pictureVisible) : -1, "visible");
+        const struct {
+            bool panel, wasVisible;
+            float w, left; // left -1: unchanged
+            int visible;   // -1: not set, 0 hidden, 1 shown
+        } cases[] = {{true, true, 11875, -1, 0},   {true, true, 11975, 9550, -1}, {true, false, 11975, 9550, 1},
+                     {true, true, 9970, -1, 0},    {true, true, 9500, 6725, 0},   {false, true, 9500, 6725, 1},
+                     {false, true, 9970, 6960, -1}, {false, false, 9970, 6960, 1}};
+        for (const auto &c : cases) {
+            const LayoutPlan plan = pass(c.w, 6990, c.panel, c.wasVisible);
+            const QString what = QStringLiteral("panel %1, was visible %2, width %3").arg(c.panel).arg(c.wasVisible).arg(c.w);
+            QVERIFY2(plan.pictureLeft.value_or(-1.0f) == c.left, qPrintable(what));
+            QVERIFY2((plan.pictureVisible ? int(*plan.pictureVisible) : -1) == c.visible, qPrintable(what));
+        }
     }
 };
 

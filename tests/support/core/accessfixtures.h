@@ -8,6 +8,10 @@
 
 namespace korvana::test {
 
+// The fixtures: a Jet4 file, and a Jet3 one whose text is in Windows-1251.
+inline const QString kJet4 = QStringLiteral("kadu-jet4");
+inline const QString kJet3 = QStringLiteral("cp1251-jet3");
+
 QString accessFixture(const QString &name); // the path of name + ".mdb"
 // A writable copy of a fixture at `path`; the test stops if it cannot be made.
 void copyAccessFixture(const QString &name, const QString &path);

@@ -5,12 +5,18 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <fcntl.h>
-
 namespace korvana::test {
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+// The master is blocking: what goes out (echoes, a few result words) is far
+// below what the pseudo-terminal holds, so a write never waits for a reader.
+void put(int fd, const QByteArray &bytes)
+{
+    [[maybe_unused]] const auto n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+}
+} // namespace
 
 ModemSimulator::ModemSimulator()
 {
@@ -29,7 +35,6 @@ ModemSimulator::ModemSimulator()
             ::tcsetattr(fd, TCSANOW, &t);
         }
     }
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -40,7 +45,7 @@ ModemSimulator::~ModemSimulator()
             std::lock_guard lock(m_mutex);
             m_stop = true;
         }
-        [[maybe_unused]] const auto n = ::write(m_wake[1], "", 1);
+        put(m_wake[1], QByteArray(1, '\0'));
         m_thread.join();
     }
     for (int fd : {m_master, m_slave, m_wake[0], m_wake[1]}) {
@@ -49,40 +54,9 @@ ModemSimulator::~ModemSimulator()
     }
 }
 
-QList<ModemSimulator::Piece> ModemSimulator::word(const QByteArray &word, int delayMs)
-{
-    return {Piece{delayMs, "\r\n" + word + "\r\n", false}};
-}
-
-void ModemSimulator::writeMaster(const QByteArray &bytes)
-{
-    for (qsizetype done = 0; m_master >= 0 && done < bytes.size();) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{m_master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        } else if (n < 0 && errno != EINTR) {
-            return;
-        }
-    }
-}
-
-void ModemSimulator::handleCommand(const QByteArray &line)
-{
-    const QByteArray command = line.trimmed().toUpper();
-    if (command.startsWith("ATD")) {
-        std::lock_guard lock(m_mutex);
-        m_pending = m_dialReply;
-        m_nextDue = Clock::now() + std::chrono::milliseconds(m_pending.isEmpty() ? 0 : m_pending.first().delayMs);
-    } else if (command.startsWith("AT")) {
-        writeMaster("\r\nOK\r\n");
-    }
-}
-
 void ModemSimulator::run()
 {
+    QByteArray line;
     char buffer[1024];
     for (;;) {
         int timeout = -1;
@@ -90,15 +64,13 @@ void ModemSimulator::run()
             std::lock_guard lock(m_mutex);
             if (m_stop)
                 return;
-            if (!m_pending.isEmpty() && m_master >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_nextDue - Clock::now());
-                timeout = int(std::max<qint64>(0, left.count()));
-            }
+            if (!m_pending.isEmpty())
+                timeout = int(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                      m_nextDue - Clock::now()).count()));
         }
         pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_master, POLLIN, 0}};
         const int nfds = m_master >= 0 ? 2 : 1;
-        if (::poll(fds, nfds, timeout) < 0 && errno != EINTR)
-            return;
+        ::poll(fds, nfds, timeout);
         const ssize_t n = nfds == 2 && (fds[1].revents & POLLIN) ? ::read(m_master, buffer, sizeof buffer) : 0;
         if (n > 0) {
             const QByteArray bytes(buffer, n);
@@ -107,12 +79,20 @@ void ModemSimulator::run()
                 m_received += bytes;
             }
             m_changed.notify_all();
-            writeMaster(bytes); // the echo
+            put(m_master, bytes); // the echo
             for (char c : bytes) {
-                if (c != '\r')
-                    m_line += c;
-                else
-                    handleCommand(std::exchange(m_line, {}));
+                if (c != '\r') {
+                    line += c;
+                    continue;
+                }
+                const QByteArray command = std::exchange(line, {}).trimmed().toUpper();
+                std::lock_guard lock(m_mutex);
+                if (command.startsWith("ATD")) {
+                    m_pending = m_dialReply;
+                    m_nextDue = Clock::now() + std::chrono::milliseconds(m_pending.isEmpty() ? 0 : m_pending.first().delayMs);
+                } else if (command.startsWith("AT")) {
+                    put(m_master, "\r\nOK\r\n");
+                }
             }
         }
 
@@ -121,7 +101,7 @@ void ModemSimulator::run()
             Piece piece;
             {
                 std::lock_guard lock(m_mutex);
-                if (m_pending.isEmpty() || m_master < 0 || Clock::now() < m_nextDue)
+                if (m_pending.isEmpty() || Clock::now() < m_nextDue)
                     break;
                 piece = m_pending.takeFirst();
                 if (!m_pending.isEmpty())
@@ -130,14 +110,13 @@ void ModemSimulator::run()
                 // ask how many pieces were played before this thread runs again.
                 ++m_played;
                 if (piece.vanish) {
-                    ::close(m_master);
-                    m_master = -1;
+                    ::close(std::exchange(m_master, -1));
                     m_pending.clear();
                 }
             }
             m_changed.notify_all();
             if (!piece.vanish)
-                writeMaster(piece.bytes);
+                put(m_master, piece.bytes);
         }
     }
 }

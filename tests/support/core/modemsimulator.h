@@ -10,12 +10,12 @@
 
 namespace korvana::test {
 
-// A Hayes modem on the master side of a pseudo-terminal pair, answering
-// from its own thread. The program under test opens slavePath() as its
-// serial port. Every byte the program sends is recorded and echoed; of the
-// command lines (ended by CR) "AT..." commands other
-// than dial are answered "OK", and a dial command ("ATD...") plays the
-// pieces set by setDialReply(): silence until told otherwise.
+// A Hayes modem on the master side of a pseudo-terminal pair, answering from
+// its own thread; the program under test opens slavePath() as its serial
+// port. Every byte it receives is recorded and echoed. Of the command lines
+// (ended by CR), "AT..." commands other than dial are answered "OK", and a
+// dial command ("ATD...") plays the pieces set by setDialReply(): silence
+// until told otherwise.
 class ModemSimulator {
 public:
     struct Piece {
@@ -32,29 +32,28 @@ public:
 
     void setDialReply(const QList<Piece> &pieces) { std::lock_guard lock(m_mutex); m_dialReply = pieces; }
     // A whole result word after `delayMs`, framed as a modem frames it.
-    static QList<Piece> word(const QByteArray &word, int delayMs = 100);
+    static QList<Piece> word(const QByteArray &word, int delayMs = 100) { return {Piece{delayMs, "\r\n" + word + "\r\n"}}; }
 
     QByteArray received() const { std::lock_guard lock(m_mutex); return m_received; }
-    // Waits (without an event loop) until `needle` has been received.
+    int piecesPlayed() const { std::lock_guard lock(m_mutex); return m_played; }
+    // Wait (without an event loop) until `needle` has been received, or until
+    // exactly `count` dial-reply pieces have gone out (a vanish counts as one).
     bool waitForReceived(const QByteArray &needle, int timeoutMs) const
     {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_received.contains(needle); });
+        return waitFor(timeoutMs, [&] { return m_received.contains(needle); });
     }
-    // How many dial-reply pieces have gone out (a vanish counts as one).
-    int piecesPlayed() const { std::lock_guard lock(m_mutex); return m_played; }
-    // Waits (without an event loop) until exactly `count` pieces have gone out.
     bool waitForPiecesPlayed(int count, int timeoutMs) const
     {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_played >= count; })
-            && m_played == count;
+        return waitFor(timeoutMs, [&] { return m_played >= count; }) && piecesPlayed() == count;
     }
 
 private:
+    template<typename Done> bool waitFor(int timeoutMs, Done done) const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
     void run();
-    void handleCommand(const QByteArray &line);
-    void writeMaster(const QByteArray &bytes);
 
     int m_master = -1;
     int m_slave = -1; // held open so the master never sees a hang-up between test opens
@@ -64,15 +63,10 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     QByteArray m_received;
-    QList<Piece> m_dialReply;
+    QList<Piece> m_dialReply, m_pending;
+    std::chrono::steady_clock::time_point m_nextDue;
     bool m_stop = false;
     int m_played = 0;
-
-    // Owned by the thread.
-    QByteArray m_line;
-    QList<Piece> m_pending;
-    std::chrono::steady_clock::time_point m_nextDue;
-
     std::thread m_thread;
 };
 
