@@ -281,8 +281,18 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
 
 bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
 
+void Store::rollback()
+{
+    const bool failed = sqlite3_errcode(m_db) != SQLITE_OK;
+    const QString reason = failed ? lastError() : QString();
+    exec(QStringLiteral("ROLLBACK"));
+    m_rollbackReason = reason;
+}
+
 QString Store::lastError() const
 {
+    if (sqlite3_errcode(m_db) == SQLITE_OK && !m_rollbackReason.isEmpty())
+        return m_rollbackReason;
     // SQLite refuses to write to a file that another one has been renamed
     // over (a new edition), as the journal would be the new file's.
     if (sqlite3_extended_errcode(m_db) == SQLITE_READONLY_DBMOVED)

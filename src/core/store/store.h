@@ -87,7 +87,9 @@ public:
 
     bool begin() { return exec(QStringLiteral("BEGIN")); }
     bool commit() { return exec(QStringLiteral("COMMIT")); }
-    void rollback() { exec(QStringLiteral("ROLLBACK")); }
+    // Keeps the reason of the failure that led to it for lastError(): a
+    // successful ROLLBACK would otherwise leave only "not an error".
+    void rollback();
 
     // Appends one row; values in the order of tableInfo(kind).fields, a null
     // QVariant storing NULL. Shadow columns are filled in the same statement.
@@ -141,6 +143,7 @@ private:
 
     sqlite3 *m_db = nullptr;
     QString m_path;
+    QString m_rollbackReason;
     QHash<QString, Statement *> m_statements;
     QHash<QString, bool> m_leadingBlanks;
     QHash<QString, QString> m_distinct;

@@ -137,18 +137,31 @@ private Q_SLOTS:
         QCOMPARE(rows(), QStringList{"1 '03''Скорая помощь''Садовая'NULLNULLNULLNULL"});
     }
 
-    void refusedEditIsReported()
+    // A refused write, of a new row or of a change, is reported with the
+    // store's reason (not the "not an error" left once it is rolled back).
+    void refusedEditIsReportedWithItsReason_data()
     {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("row");
+        QTest::newRow("new row") << "INSERT" << 1;
+        QTest::newRow("change") << "UPDATE" << 0;
+    }
+    void refusedEditIsReportedWithItsReason()
+    {
+        QFETCH(QString, statement);
+        QFETCH(int, row);
         PersonalModel model(personal.get());
         search(*personal, QString(), 2);
         QSignalSpy failed(&model, &PersonalModel::writeFailed);
-        QVERIFY(db->store->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Note "
-                                               "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
-        model.setData(model.index(1, 1), QStringLiteral("Новый"));
+        QVERIFY(db->store->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON Note "
+                                               "BEGIN SELECT RAISE(ABORT, 'refused'); END").arg(statement)));
+        model.setData(model.index(row, 1), QStringLiteral("Новый"));
         QVERIFY(!model.submitPending());
         QCOMPARE(failed.count(), 1);
+        QVERIFY2(failed.first().first().toString().contains(QLatin1String("refused")),
+                 qPrintable(failed.first().first().toString()));
         QVERIFY(!model.hasPendingRow());
-        QCOMPARE(rows().size(), 1);
+        QCOMPARE(rows(), QStringList{kAmbulance});
     }
 };
 
