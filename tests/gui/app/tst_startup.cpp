@@ -41,13 +41,15 @@ QStringList items(const QComboBox *box)
 
 int px(double twips) { return twipsToPixels(twips, 96); }
 
-// Called from a timer, which fires inside the dialog's own event processing.
-QProgressDialog *shownProgress()
+// Hands the progress dialog to `seen` once one shows: the timer fires
+// inside the dialog's own event processing.
+void onProgressDialog(const std::function<void(QProgressDialog &)> &seen)
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible())
-            return dialog;
-    return nullptr;
+    QTimer::singleShot(0, [seen] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *dialog = qobject_cast<QProgressDialog *>(w); dialog && dialog->isVisible())
+                seen(*dialog);
+    });
 }
 
 } // namespace
@@ -73,10 +75,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         QFETCH(bool, modem);
         AppFixture f(file.isEmpty() ? std::function<void(TestDb &)>{} : test::withFile(QStringLiteral("kadumy.txt"), file));
-        auto *port = f.control<QComboBox>("cboPort");
-        QCOMPARE(port->count(), 16);
-        QCOMPARE(port->itemText(15), QStringLiteral("Com16"));
-        QTEST(port->currentText(), "port");
+        QTEST(f.control<QComboBox>("cboPort")->currentText(), "port");
         QTEST(f.control<QComboBox>("ATC")->currentText(), "exchange");
         QFETCH(QStringList, own);
         QCOMPARE(items(f.control<QComboBox>("Commy")), AppController::builtInNumbers() + own);
@@ -92,7 +91,6 @@ private Q_SLOTS:
         QCOMPARE(f.app->window()->frameGeometry(), QRect(67, 67, 665, 466));
         // Default widths scaled to the window: 2800 twips at a scale of 9975/8000.
         QCOMPARE(f.control<QTableView>("DBGrid1")->columnWidth(1), px(2800 * (1 + 1975.0 / 8000)));
-        QCOMPARE(f.control<QTableView>("DBGrid2")->columnWidth(0), px(3150 * (1 + 1975.0 / 8000)));
         auto *header = f.control<QTableView>("DBGrid1")->horizontalHeader();
         header->resizeSection(2, 300); // the user drags the street column
         f.app->window()->move(120, 90);
@@ -106,40 +104,8 @@ private Q_SLOTS:
                  px(std::floor(4500 / (1 + 1975.0 / 8000)) * (1 + 2500.0 / 8000)));
         // Each grid keeps its own row of widths.
         QCOMPARE(f.control<QTableView>("DBGrid3")->columnWidth(2), px(2400 * (1 + 2500.0 / 8000)));
-
-        const QList<QByteArray> lines = test::readBytes(f.db.dir.filePath("WGridCol.txt")).split('\n');
-        QCOMPARE(lines.size(), 25); // 24 lines, each ended by CR LF
-        QCOMPARE(lines.at(0), QByteArray("900\r"));
-        QCOMPARE(lines.at(14), QByteArray("3150\r"));
-        QCOMPARE(lines.at(22), QByteArray("10500\r")); // the window's outer width
-        QCOMPARE(lines.at(23), QByteArray("0\r"));
-        QCOMPARE(f.settings->value("Settings/MainWidth").toString(), QStringLiteral("10500"));
-    }
-
-    void minimisedCloseKeepsThePlacement()
-    {
-        AppFixture f;
-        f.app->window()->move(200, 100);
-        f.restart();
-        f.app->window()->showMinimized();
-        QTRY_VERIFY(f.app->window()->isMinimized());
-        QFile::remove(f.db.dir.filePath("WGridCol.txt"));
-        f.app->window()->close();
-        QCOMPARE(f.settings->value("Settings/MainLeft").toString(), QStringLiteral("3000"));
-        QVERIFY(QFile::exists(f.db.dir.filePath("WGridCol.txt")));
-    }
-
-    void placementOffEveryScreenComesBack()
-    {
-        AppFixture f;
-        f.settings->setValue("Settings/MainLeft", "-90000");
-        f.settings->setValue("Settings/MainTop", "junk");
-        f.settings->sync();
-        f.app->window()->hide(); // leave without storing a placement
-        f.app.reset();
-        f.start();
-        QCOMPARE(f.app->window()->frameGeometry().topLeft(), QPoint(67, 67));
-        QCOMPARE(f.app->window()->frameGeometry().size(), QSize(665, 466));
+        // The window's outer width, which the next start scales by.
+        QCOMPARE(test::readBytes(f.db.dir.filePath("WGridCol.txt")).split('\n').at(22), QByteArray("10500\r"));
     }
 
     void progressDialogImportsAndCancels()
@@ -148,18 +114,11 @@ private Q_SLOTS:
         const QString mdb = QStringLiteral(KORVANA_TEST_DATA "/access/kadu-jet4.mdb");
         const QString db = dir.filePath(QStringLiteral("kadu.db"));
         QString error;
-        QStringList warnings{QStringLiteral("stale")};
-        QVERIFY2(importAccessFileWithProgress(nullptr, mdb, db, &error, &warnings), qPrintable(error));
-        QVERIFY(warnings.isEmpty());
-        QVERIFY(QFile::remove(db));
-
         // A click on Cancel while the dialog runs.
         bool sawDialog = false;
-        QTimer::singleShot(0, [&] {
-            if (QProgressDialog *dialog = shownProgress()) {
-                sawDialog = true;
-                dialog->cancel();
-            }
+        onProgressDialog([&](QProgressDialog &dialog) {
+            sawDialog = true;
+            dialog.cancel();
         });
         QVERIFY(!importAccessFileWithProgress(nullptr, mdb, db, &error));
         QVERIFY(sawDialog && !error.isEmpty());
@@ -241,19 +200,12 @@ private Q_SLOTS:
         QCOMPARE(made, SQLITE_OK);
 
         QString label;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, [&] {
-            if (QProgressDialog *dialog = shownProgress())
-                label = dialog->labelText();
-        });
-        watch.start(0);
+        onProgressDialog([&](QProgressDialog &dialog) { label = dialog.labelText(); });
         Store::OpenStatus status = Store::OpenStatus::Failed;
         QString error;
         std::unique_ptr<Store> store = openStoreWithProgress(nullptr, path, &status, &error, 0);
-        watch.stop();
         QVERIFY2(store && status == Store::OpenStatus::Ok, qPrintable(error));
         QVERIFY2(label.startsWith(QStringLiteral("Подготовка справочника")), qPrintable(label));
-        QVERIFY(!shownProgress());
 
         RecordSource rs(DirectoryKind::Residents);
         rs.setStore(store.get());

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QQueue>
 #include <QList>
 #include <QString>
 
@@ -14,8 +13,8 @@ class Desktop;
 
 // Answers the program's real message boxes through the screen, as a user
 // would: once a box is up and the window manager has given it the
-// keyboard, a key goes to it through the X server (Return unless another
-// key is queued). Each box is answered once and recorded.
+// keyboard, Return goes to it through the X server. Each box is answered
+// once and recorded.
 class BoxAnswerer : public QObject {
     Q_OBJECT
 public:
@@ -27,10 +26,6 @@ public:
 
     explicit BoxAnswerer(const Desktop &desktop, QObject *parent = nullptr);
 
-    // The key for the next box instead of Return ("Escape", "n", ...).
-    void answerNextWith(const QString &key) { m_keys.enqueue(key); }
-
-    const QList<Box> &boxes() const { return m_boxes; }
     qsizetype count() const { return m_boxes.size(); }
     const Box &last() const { return m_boxes.last(); }
 
@@ -38,7 +33,6 @@ private:
     void poll();
 
     const Desktop &m_desktop;
-    QQueue<QString> m_keys;
     QList<Box> m_boxes;
     QPointer<QMessageBox> m_answered; // until it has gone, the box last answered
 };

@@ -73,7 +73,14 @@ bool Desktop::start(QString *error)
     for (int attempt = 0; attempt < 3 && !bus.isEmpty() && !managed; ++attempt) {
         QProcess *wm = launch({QStringLiteral("openbox"), QStringLiteral("--sm-disable"), QStringLiteral("--config-file"),
                                QStringLiteral(KORVANA_SOURCE_DIR "/tests/support/desktop/openbox-rc.xml")});
-        managed = waitForWindowManager(wm);
+        // Generous: on a loaded machine the manager takes seconds to start. A
+        // manager that follows the desktop conventions announces itself on the
+        // root window once it manages the screen.
+        const QDeadlineTimer deadline(30000);
+        QByteArray out;
+        while (!managed && !deadline.hasExpired() && !wm->waitForFinished(20))
+            managed = run(words(QStringLiteral("xprop -root _NET_SUPPORTING_WM_CHECK")), &out) == 0
+                      && out.contains("window id #");
         if (wm->state() != QProcess::NotRunning)
             break; // managing, or running without ever managing: a new one would not help
         qWarning("openbox ended at once (status %d)", wm->exitCode());
@@ -86,20 +93,6 @@ bool Desktop::start(QString *error)
         return false;
     }
     return true;
-}
-
-bool Desktop::waitForWindowManager(QProcess *wm)
-{
-    // Generous: on a loaded machine the manager takes seconds to start. A
-    // manager that follows the desktop conventions announces itself on the
-    // root window once it manages the screen.
-    const QDeadlineTimer deadline(30000);
-    QByteArray out;
-    while (!deadline.hasExpired() && !wm->waitForFinished(20)) {
-        if (run(words(QStringLiteral("xprop -root _NET_SUPPORTING_WM_CHECK")), &out) == 0 && out.contains("window id #"))
-            return true;
-    }
-    return false;
 }
 
 void Desktop::stop()
@@ -125,10 +118,7 @@ void Desktop::xdotool(const QString &arguments) const
         qFatal("xdotool %s failed (%d)", qPrintable(arguments), code);
 }
 
-void Desktop::keys(const QStringList &names) const
-{
-    xdotool(QStringLiteral("key ") + names.join(u' '));
-}
+void Desktop::keys(const QStringList &names) const { xdotool(QStringLiteral("key ") + names.join(u' ')); }
 
 void Desktop::click(QPoint global, int count) const
 {

@@ -42,7 +42,6 @@ public:
 private:
     void xdotool(const QString &arguments) const;
     QByteArray firstLineOf(const QString &command);
-    bool waitForWindowManager(QProcess *wm);
 
     std::vector<std::unique_ptr<QProcess>> m_children; // in start order; stopped in reverse
 };
