@@ -17,8 +17,6 @@ using namespace korvana;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("korvana-fuzz-mdb-XXXXXX")));
-    if (!dir.isValid())
-        std::abort();
     const QString mdb = dir.filePath(QStringLiteral("kadu.mdb"));
     const QString db = dir.filePath(QStringLiteral("kadu.db"));
     QFile::remove(db);

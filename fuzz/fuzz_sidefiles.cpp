@@ -16,9 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!mine.present || mine.exchangeIndex < 0 || mine.exchangeIndex >= kExchangeCount
         || mine.ownNumbers.size() > kMaxOwnNumbers)
         std::abort();
-    if (mine.port && (*mine.port < 1 || *mine.port > 9))
-        std::abort();
-    if (mine.port && !mine.modem)
+    if (mine.port && (*mine.port < 1 || *mine.port > 9 || !mine.modem))
         std::abort();
 
     WGridCol table = WGridCol::withDefaults();

@@ -72,11 +72,10 @@ private Q_SLOTS:
             const SearchQuery q = buildSearchQuery(t.criteria, kindForTab(t.tab), SortField(t.sortField), kindForTab(t.tab));
             SearchPlan plan = QueryPlanner::plan(q, stats);
             QueryPlanner::planRows(plan, t.count);
+            static const char *const names[] = {"glob", "contains", "afterfirst", "values"};
             QStringList tests;
-            for (const PlanCriterion &c : plan.criteria) {
-                static const char *const names[] = {"glob", "contains", "afterfirst", "values"};
+            for (const PlanCriterion &c : plan.criteria)
                 tests << QStringLiteral("%1 %2").arg(names[int(c.test)], c.tested);
-            }
             const QString driver = plan.driver < 0 ? QString() : plan.criteria.at(plan.driver).tested;
             QVERIFY2(plan.count == t.countBy && plan.rows == t.rowsBy && driver == t.driver
                          && tests.join(QStringLiteral(", ")) == t.tests,

@@ -1,7 +1,5 @@
 #include "testdb.h"
 
-#include <QTest>
-
 namespace korvana::test {
 
 TestDb::TestDb()
