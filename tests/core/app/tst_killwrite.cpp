@@ -135,7 +135,8 @@ private Q_SLOTS:
             const QStringList recorded = test::strings(db, QStringLiteral("SELECT digest FROM korvana_edition WHERE role = 'imported'"));
             const int edition = recorded == QStringList{digest(names[0])} ? 0 : recorded == QStringList{digest(names[1])} ? 1 : -1;
             QVERIFY2(edition >= 0, qPrintable(recorded.join(u',')));
-            QCOMPARE(test::publicCsv(db), test::expectedPublicCsv(names[edition]));
+            for (DirectoryKind kind : {DirectoryKind::Residents, DirectoryKind::Enterprises})
+                QCOMPARE(test::tableCsv(db, kind), test::expectedCsv(names[edition], kind));
             const QStringList rows = test::personalRows(db);
             gotAdded = gotAdded || edition == 0 || rows.size() > personal.size();
             QCOMPARE(rows, gotAdded ? personal + QStringList{added} : personal);
