@@ -1,4 +1,5 @@
 #include "core/app/datafolder.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,12 +45,10 @@ private slots:
         QString error;
         QVERIFY2(korvana::enterDataFolder(QStringLiteral("town/data"), &error), qPrintable(error));
         QCOMPARE(QDir::currentPath(), folder);
-        QFile db(QStringLiteral("kadu.db"));
-        QVERIFY(db.open(QIODevice::WriteOnly) && db.write("directory") == 9);
-        db.close();
+        QVERIFY(korvana::test::writeBytes(QStringLiteral("kadu.db"), "directory"));
         QVERIFY(QDir::setCurrent(root.path()));
         QVERIFY2(korvana::enterDataFolder(folder, &error), qPrintable(error));
-        QVERIFY(db.open(QIODevice::ReadOnly) && db.readAll() == "directory");
+        QCOMPARE(korvana::test::readBytes(QStringLiteral("kadu.db")), "directory");
         QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db"), &error));
         QVERIFY2(error.contains("is not a folder"), qPrintable(error));
         QVERIFY(!korvana::enterDataFolder(QStringLiteral("kadu.db/korvana"), &error)); // even for root

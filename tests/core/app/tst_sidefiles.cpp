@@ -1,8 +1,10 @@
+#include "core/app/placement.h"
 #include "core/app/sidefiles.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +22,14 @@ const QByteArray kDefaultWidthFile =
 
 } // namespace
 
+namespace korvana {
+char *toString(const Placement &p)
+{
+    return QTest::toString(QStringLiteral("(%1, %2, %3, %4)").arg(p.left).arg(p.top).arg(p.width).arg(p.height));
+}
+} // namespace korvana
+
+// The files beside the directory: column widths, own numbers, window placement.
 class TestSideFiles : public QObject {
     Q_OBJECT
 
@@ -49,39 +59,20 @@ private slots:
         QCOMPARE(lines[7], "-1\r");
         QCOMPARE(lines[22], "12345\r");
         QCOMPARE(loadWidthTable(path).cell(1, 1), 1000.0f);
-    }
 
-    void widthFileReadsEachLineOnItsOwn_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("taken");
-        QTest::addColumn<QList<float>>("first4");  // grid 1 columns 0..3
-        QTest::addColumn<float>("enterpriseLast"); // grid 2 column 7
-        QTest::newRow("blanks and mixed line ends")
-            << QByteArray(" 901 \r\n\t2801\n  2401\r731\r\n" + QByteArray("10\r\n").repeated(17) + " 46 ")
-            << 22 << QList<float>{901, 2801, 2401, 731} << 46.0f;
-        QTest::newRow("short file") << QByteArray("1\r\n2\r\n3") << 3 << QList<float>{1, 2, 3, 730} << 45.0f;
-        QTest::newRow("bad lines skipped in place") << QByteArray("1\r\n1,000\r\nabc\r\n-4\r\n0\r\n\r\n")
-                                                    << 1 << QList<float>{1, 2800, 2400, 730} << 45.0f;
-        QTest::newRow("nan and inf") << QByteArray("nan\r\ninf\r\n1e40\r\n7.5\r\n") << 1
-                                     << QList<float>{900, 2800, 2400, 7.5f} << 45.0f;
-    }
-    void widthFileReadsEachLineOnItsOwn()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(QList<float>, first4);
-        WGridCol table = WGridCol::withDefaults();
-        QTEST(readWidthContent(table, content), "taken");
-        QCOMPARE((QList<float>{table.cell(1, 0), table.cell(1, 1), table.cell(1, 2), table.cell(1, 3)}), first4);
-        QTEST(table.cell(2, 7), "enterpriseLast");
+        // Each line read on its own: blanks and any line end around a number;
+        // a line no positive finite number keeps its cell's default, in place.
+        WGridCol mixed = WGridCol::withDefaults();
+        QCOMPARE(readWidthContent(mixed, " 901 \r\n\t2801\n1,000\r7.5\r\n-4\r\nnan\r\n1e40\r\n0"), 3);
+        QCOMPARE((QList<float>{mixed.cell(1, 0), mixed.cell(1, 1), mixed.cell(1, 2), mixed.cell(1, 3), mixed.cell(1, 4),
+                               mixed.cell(1, 5), mixed.cell(1, 6), mixed.cell(3, 0)}),
+                 (QList<float>{901, 2801, 2400, 7.5f, 520, 730, 520, 900}));
     }
 
     void widthFileMissingGivesDefaultsAndFailedWriteKeepsOld()
     {
         QTemporaryDir dir;
         QCOMPARE(loadWidthTable(dir.filePath("absent.txt")), WGridCol::withDefaults());
-        QVERIFY(QDir(dir.path()).mkdir("folder.txt")); // a directory is no file
-        QCOMPARE(loadWidthTable(dir.filePath("folder.txt")), WGridCol::withDefaults());
 
         // Disk full, simulated by a file-size limit below the new content: the old file stays whole.
         const QString path = dir.filePath(kWidthFileName);
@@ -157,12 +148,52 @@ private slots:
             QCOMPARE(n.ownNumbers, expected);
         }
 
-        // Missing, or a directory of that name: the defaults.
+        // Missing: the defaults.
         QVERIFY(QFile::remove(path));
-        QVERIFY(!readMyNumbers(path).present);
-        QVERIFY(QDir(dir.path()).mkdir(kMyNumbersFileName));
         const MyNumbers none = readMyNumbers(path);
         QVERIFY(!none.present && none.modem && none.exchangeIndex == 0 && none.ownNumbers.isEmpty());
+    }
+
+    void storedAsPlainNumbersAndReadBack()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("korvana.ini");
+        // Absent keys give the defaults, not what the window had.
+        QCOMPARE(readPlacement(QSettings(file, QSettings::IniFormat), Placement{1, 2, 3, 4}),
+                 (Placement{1000, 1000, 9970, 6990}));
+        const Placement stored{-15, 30.5f, 12000, 7000.25f};
+        {
+            QSettings settings(file, QSettings::IniFormat);
+            writePlacement(settings, stored);
+        }
+        QSettings settings(file, QSettings::IniFormat);
+        QCOMPARE((QStringList{settings.value("Settings/MainLeft").toString(), settings.value("Settings/MainTop").toString(),
+                              settings.value("Settings/MainWidth").toString()}),
+                 (QStringList{"-15", "30.5", "12000"}));
+        QCOMPARE(readPlacement(settings, Placement{}), stored);
+        // A text that is no number keeps the window's value; blanks around a number do not.
+        settings.setValue("Settings/MainLeft", "abc");
+        settings.setValue("Settings/MainWidth", " 11000 ");
+        settings.setValue("Settings/MainHeight", "");
+        QCOMPARE(readPlacement(settings, Placement{5, 6, 7, 8}), (Placement{5, 30.5f, 11000, 8}));
+        // Never "-0" nor an exponent, nor decimals not asked for.
+        QCOMPARE((QStringList{numberText(-0.0f), numberText(1e8f), numberText(0.1f)}), (QStringList{"0", "100000000", "0.1"}));
+    }
+
+    void placementOffEveryScreenMovesHome()
+    {
+        // Two screens at 96 dpi (15 twips a pixel): 0..1919 and 1920..3199 wide.
+        const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        const Placement second{30000, 1000, 9970, 6990}, straddling{-9000, 500, 9970, 6990};
+        QCOMPARE(keepOnScreen(second, screens, 96), second);
+        QCOMPARE(keepOnScreen(straddling, screens, 96), straddling);
+        QCOMPARE(keepOnScreen(Placement{60000, 1000, 12000, 8000}, screens, 96), (Placement{1000, 1000, 12000, 8000}));
+        QCOMPARE(keepOnScreen(Placement{1000, -20000, 9970, 6990}, screens, 96), Placement{});
+        // Home is measured from the primary screen, listed first.
+        const Placement lost{-90000, 0, 9970, 6990};
+        QCOMPARE(keepOnScreen(lost, {QRect(1920, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}, 96),
+                 (Placement{1920 * 15 + 1000, 1000, 9970, 6990}));
+        QCOMPARE(keepOnScreen(lost, {}, 96), lost);
     }
 };
 

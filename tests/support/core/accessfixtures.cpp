@@ -69,16 +69,6 @@ QStringList tableCsv(const QString &dbPath, DirectoryKind kind)
                               .arg(values.join(QStringLiteral(" || ',' || ")), t.table));
 }
 
-QStringList publicCsv(const QString &dbPath)
-{
-    return tableCsv(dbPath, DirectoryKind::Residents) + tableCsv(dbPath, DirectoryKind::Enterprises);
-}
-
-QStringList expectedPublicCsv(const QString &fixture)
-{
-    return expectedCsv(fixture, DirectoryKind::Residents) + expectedCsv(fixture, DirectoryKind::Enterprises);
-}
-
 QStringList personalRows(const QString &dbPath)
 {
     QStringList values;

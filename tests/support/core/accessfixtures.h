@@ -27,9 +27,6 @@ QStringList strings(const QString &dbPath, const QString &sql);
 // rowid order, every value quoted with inner quotes doubled, NULL an empty
 // field without quotes.
 QStringList tableCsv(const QString &dbPath, DirectoryKind kind);
-// NASELEN and PREDPR one after the other, of a file and of a fixture.
-QStringList publicCsv(const QString &dbPath);
-QStringList expectedPublicCsv(const QString &fixture);
 // Every personal row with its rowid, NULL and "" told apart.
 QStringList personalRows(const QString &dbPath);
 
