@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <ctime>
+
 #include <functional>
 
 using namespace korvana;
@@ -199,7 +201,11 @@ private slots:
         bool stillWaiting = false;
         QStringList itemsWhileWaiting;
         Outcome nested = Outcome::Answered;
+        // The wait must not spin: the whole process's CPU over 400 ms of it.
+        std::clock_t cpuStart = 0, cpuEnd = 0;
+        QTimer::singleShot(100, &rig.attempt, [&] { cpuStart = std::clock(); });
         QTimer::singleShot(500, &rig.attempt, [&] {
+            cpuEnd = std::clock();
             stillWaiting = rig.attempt.isRunning() && rig.view.cancelVisible && !rig.view.dialEnabled
                     && rig.attempt.isPortOpen() && rig.modem.waitForPiecesPlayed(int(reply.size()), 2000);
             itemsWhileWaiting = rig.view.items;
@@ -208,6 +214,8 @@ private slots:
             rig.attempt.cancel();
         });
         QCOMPARE(rig.attempt.dial(), Outcome::Cancelled);
+        const double cpuMs = double(cpuEnd - cpuStart) * 1000.0 / CLOCKS_PER_SEC;
+        QVERIFY2(cpuMs < 40, qPrintable(QStringLiteral("%1 ms CPU over 400 ms of waiting").arg(cpuMs)));
         QVERIFY(stillWaiting);
         QCOMPARE(nested, Outcome::Ignored);
         QCOMPARE(itemsWhileWaiting, expected);
