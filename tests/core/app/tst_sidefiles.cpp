@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace korvana;
 
@@ -79,15 +77,8 @@ private slots:
         QVERIFY(test::writeBytes(path, kDefaultWidthFile));
         WGridCol table = WGridCol::withDefaults();
         table.setCell(1, 0, 123456);
-        rlimit old{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        const rlimit tiny{16, old.rlim_max};
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
         QString error;
-        const bool written = writeWidthFile(table, path, &error);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
+        const bool written = test::onFullDisk(16, [&] { return writeWidthFile(table, path, &error); });
         QVERIFY(!written);
         QVERIFY(!error.isEmpty());
         QCOMPARE(test::readBytes(path), kDefaultWidthFile);

@@ -20,8 +20,6 @@
 #include <mdbtools.h>
 #include <sqlite3.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace korvana;
 using namespace korvana::test;
@@ -153,17 +151,9 @@ private Q_SLOTS:
             return how == QLatin1String("cancel first") ? false : how == QLatin1String("cancel last") ? done < total : true;
         };
         // Disk full: files may not grow past the directory's current size.
-        rlimit oldLimit{};
-        getrlimit(RLIMIT_FSIZE, &oldLimit);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        if (how == QLatin1String("disk full")) {
-            rlimit small = oldLimit;
-            small.rlim_cur = rlim_t(before.value(QStringLiteral("kadu.db")).size());
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        }
-        const ImportResult r = update ? updateFromAccessFile(mdb, db, progress) : importAccessFile(mdb, db, progress);
-        setrlimit(RLIMIT_FSIZE, &oldLimit);
-        std::signal(SIGXFSZ, oldHandler);
+        const auto run = [&] { return update ? updateFromAccessFile(mdb, db, progress) : importAccessFile(mdb, db, progress); };
+        const ImportResult r = how == QLatin1String("disk full")
+                ? test::onFullDisk(before.value(QStringLiteral("kadu.db")).size(), run) : run();
 
         QVERIFY(!r.ok);
         QCOMPARE(r.cancelled, how.startsWith(QLatin1String("cancel")));
