@@ -8,14 +8,19 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
-          mdbtools-dev libmdb3 fonts-dejavu-core qt6-translations-l10n
+          mdbtools-dev libmdb3 libpq-dev fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev
           xvfb openbox xdotool x11-utils dbus-daemon)
 
+# Only the test command installs these: trying Korvana must not install and
+# start a database server. The office tests start their own throw-away cluster.
+TEST_PACKAGES=(postgresql)
+
+# install_missing [extra package...]
 install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -63,7 +68,7 @@ case "${1:-run}" in
         exec ./build/src/korvana
         ;;
     test)
-        install_missing
+        install_missing "${TEST_PACKAGES[@]}"
         build
         (cd build && ctest --output-on-failure -j"$(nproc)")
         test_sanitized
