@@ -12,6 +12,7 @@
 #include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -153,6 +154,27 @@ private slots:
         QCOMPARE(test::tableCsv(copyOf(QStringLiteral("a")), DirectoryKind::Residents),
                  test::tableCsv(next.path(), DirectoryKind::Residents));
         QCOMPARE(test::personalRows(copyOf(QStringLiteral("a"))), mine);
+    }
+
+    // The administrator's command: a load, and a refusal that says what stays.
+    void commandLineLoads()
+    {
+        const auto run = [](const QStringList &args) {
+            QProcess p;
+            p.start(QStringLiteral(KORVANA_IMPORT_EXE), args);
+            p.waitForFinished(120000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+        };
+        const auto [code, text] = run({QStringLiteral("--server"), PgCluster::kLoader, QStringLiteral("--from-db"), m_town.path()});
+        QVERIFY2(code == 0, qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("издание %1 ").arg(servedId())), qPrintable(text));
+        const qint64 served = servedId();
+        const auto [refused, why] = run({QStringLiteral("--server"), PgCluster::kSeat, QStringLiteral("--from-db"), m_town.path()});
+        QCOMPARE(refused, 1);
+        QVERIFY2(why.contains(QStringLiteral("осталось прежнее издание")), qPrintable(why));
+        QCOMPARE(run({QStringLiteral("--server"), PgCluster::kLoader, m_town.path(), m_town.path()}).first, 2);
+        QCOMPARE(run({QStringLiteral("--from-db"), m_town.path()}).first, 2);
+        QCOMPARE(servedId(), served);
     }
 
     // A load that does not finish changes nothing the seats see.
