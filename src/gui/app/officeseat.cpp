@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <utility>
+
 namespace korvana {
 
 namespace {
@@ -99,9 +101,24 @@ void OfficeSeat::listen(Store *store)
 
 void OfficeSeat::served(qint64 id)
 {
+    // A notice that comes while the question or the fetch is on screen is
+    // taken up when they are done, not as a second question on top.
+    if (m_busy) {
+        m_later = id;
+        return;
+    }
     if (id == m_asked || id == copiedEdition(m_copy))
         return;
     m_asked = id;
+    m_busy = true;
+    ask(id);
+    m_busy = false;
+    if (const qint64 later = std::exchange(m_later, 0))
+        served(later);
+}
+
+void OfficeSeat::ask(qint64 id)
+{
     const QStringList question = {
         QStringLiteral("Найден новый справочник: издание %1 на сервере «%2».").arg(id).arg(m_service),
         QStringLiteral("Обновить справочники «Население» и «Предприятия»?"),

@@ -45,12 +45,15 @@ signals:
 
 private:
     void served(qint64 id);
+    void ask(qint64 id);
 
     QString m_service;
     QString m_copy;
     Store *m_store = nullptr;
     EditionWatch *m_watch = nullptr;
     qint64 m_asked = 0; // the edition last offered in this run
+    bool m_busy = false;
+    qint64 m_later = 0; // announced while busy
 };
 
 } // namespace korvana
