@@ -23,9 +23,10 @@ const QString kPressEnter = QStringLiteral("Нажмите <Enter> или <OK>")
 QStringList whatTheAdministratorDoes(const QString &service)
 {
     return {QStringLiteral("Справочник с этого сервера ещё не получен."),
-            QStringLiteral("Администратору: загрузите издание командой"),
-            QStringLiteral("korvana-import --server %1 kadu.mdb").arg(service),
-            QStringLiteral("и проверьте службу [%1] в pg_service.conf и пароль в .pgpass.").arg(service)};
+            QStringLiteral("Администратору: загрузите издание на сервер командой korvana-import --server"),
+            QStringLiteral("и проверьте службу [%1] в pg_service.conf и пароль в .pgpass рабочего места")
+                .arg(service),
+            QStringLiteral("(README, раздел «An office on one server»).")};
 }
 
 QString copyDate(const QString &copy)

@@ -109,7 +109,8 @@ private slots:
         AppFixture f(test::withFile(QStringLiteral("settings.ini"), "[Server]\nService=nowhere\n"));
         QCOMPARE(f.messages.count(), 1);
         const QString text = f.messages.texts().at(0);
-        QVERIFY2(text.contains(QStringLiteral("«nowhere»")) && text.contains(QStringLiteral("korvana-import --server nowhere kadu.mdb")),
+        QVERIFY2(text.contains(QStringLiteral("«nowhere»")) && text.contains(QStringLiteral("korvana-import --server"))
+                     && text.contains(QStringLiteral("службу [nowhere] в pg_service.conf")),
                  qPrintable(text));
         QVERIFY(!f.app->store());
     }
