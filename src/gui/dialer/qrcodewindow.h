@@ -15,6 +15,8 @@ public:
     explicit QrCodeView(const QString &text, QWidget *parent = nullptr);
 
     bool isEmpty() const { return m_modules.isNull(); }
+    // Modules across, quiet zone included.
+    int modules() const { return m_modules.width(); }
     QSize sizeHint() const override;
 
 protected:

@@ -79,15 +79,30 @@ class TestLinkDial : public QObject {
         return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
     }
 
+    // Black and white only: a module blurred into grey by scaling makes
+    // the code harder for a camera.
+    static bool sharp(const QImage &image)
+    {
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < rgb.height(); ++y)
+            for (int x = 0; x < rgb.width(); ++x)
+                if (const QRgb p = rgb.pixel(x, y); p != qRgb(0, 0, 0) && p != qRgb(255, 255, 255))
+                    return false;
+        return true;
+    }
+
     // The QR window while it is up: read back and closed with `closeKey`.
     void lookForQrWindow()
     {
         auto *w = qobject_cast<QrCodeWindow *>(QApplication::activeModalWidget());
         if (!w || !w->isVisible())
             return;
+        auto *code = w->findChild<QrCodeView *>();
         shown << QStringList{decode(w->grab().toImage()),
                              w->findChild<QLabel *>(QStringLiteral("QrNumber"))->text(),
-                             w->findChild<QLabel *>(QStringLiteral("QrName"))->text()};
+                             w->findChild<QLabel *>(QStringLiteral("QrName"))->text(),
+                             QString::number(code->modules()),
+                             sharp(code->grab().toImage()) ? QStringLiteral("sharp") : QStringLiteral("blurred")};
         QTest::keyClick(w, closeKey);
     }
 
@@ -119,15 +134,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<int>("key");
         QTest::addColumn<QStringList>("expected");
+        // Modules across: version 1 is 21, version 2 is 25, and four of
+        // quiet zone on each side. The longest link, with a prefix of 15
+        // digits, needs version 2 at error correction M (version 1 at L).
         QTest::newRow("plain entry") << QStringLiteral("93020") << QString() << QString() << int(Qt::Key_Escape)
-                                     << QStringList{"tel:93020", "93020", "Тест_100%"};
+                                     << QStringList{"tel:93020", "93020", "Тест_100%", "29", "sharp"};
         QTest::newRow("blanks and dashes") << QString() << QStringLiteral("2-0 9 Иван") << QString()
-                                           << int(Qt::Key_Return) << QStringList{"tel:209", "209", "Иван"};
+                                           << int(Qt::Key_Return) << QStringList{"tel:209", "209", "Иван", "29", "sharp"};
         QTest::newRow("prefix with plus") << QStringLiteral("21734") << QString() << QStringLiteral("+38044")
                                           << int(Qt::Key_Enter)
-                                          << QStringList{"tel:+3804421734", "+3804421734", "Петров П.П."};
+                                          << QStringList{"tel:+3804421734", "+3804421734", "Петров П.П.", "29", "sharp"};
+        QTest::newRow("longest prefix") << QStringLiteral("21734") << QString() << QStringLiteral("+123456789012345")
+                                        << int(Qt::Key_Escape)
+                                        << QStringList{"tel:+12345678901234521734", "+12345678901234521734",
+                                                       "Петров П.П.", "33", "sharp"};
         QTest::newRow("very long") << QString() << QString(5000, u'7') << QStringLiteral("044") << int(Qt::Key_Escape)
-                                   << QStringList{"tel:04477777", "04477777", QString()};
+                                   << QStringList{"tel:04477777", "04477777", QString(), "29", "sharp"};
     }
 
     // The dial button shows the code; no port is opened and the entry
