@@ -15,6 +15,13 @@ namespace korvana {
 
 namespace {
 
+// Nothing to copy (no current row) leaves the clipboard as it was.
+void copy(const QString &text)
+{
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
+}
+
 QAction *action(QWidget *grid, const char *name, const QString &text)
 {
     auto *a = new QAction(text, grid);
@@ -37,10 +44,8 @@ GridMenu::GridMenu(const DirectoryView &view, const QWidget *dialFrame, QObject 
     // personal grid keeps Ctrl+C for its own selection.
     m_copyNumber->setShortcut(QKeySequence::Copy);
     m_copyNumber->setShortcutContext(Qt::WidgetShortcut);
-    connect(m_copyNumber, &QAction::triggered, this,
-            [this] { QApplication::clipboard()->setText(numberText()); });
-    connect(m_copyRow, &QAction::triggered, this,
-            [this] { QApplication::clipboard()->setText(rowText()); });
+    connect(m_copyNumber, &QAction::triggered, this, [this] { copy(numberText()); });
+    connect(m_copyRow, &QAction::triggered, this, [this] { copy(rowText()); });
     connect(m_dial, &QAction::triggered, this, &GridMenu::dialRequested);
     connect(m_qrCode, &QAction::triggered, this, &GridMenu::qrCodeRequested);
 

@@ -267,6 +267,15 @@ private Q_SLOTS:
         QCOMPARE(clipboard->text(), QStringLiteral("22304"));
         menuOf(DirectoryKind::Enterprises)->copyRowAction()->trigger();
         QCOMPARE(clipboard->text(), QStringLiteral("Школа №3\t22304\t  директор  \tСадовая\t15\t\t\t"));
+
+        // No entry found: nothing to copy, the clipboard keeps its text.
+        f->field("Tent")->setText(QStringLiteral("999"));
+        QCOMPARE(f->count(), QStringLiteral("из 0"));
+        g->setFocus();
+        QTRY_VERIFY(g->hasFocus());
+        QTest::keyClick(g, Qt::Key_C, Qt::ControlModifier);
+        menuOf(DirectoryKind::Enterprises)->copyRowAction()->trigger();
+        QCOMPARE(clipboard->text(), QStringLiteral("Школа №3\t22304\t  директор  \tСадовая\t15\t\t\t"));
     }
 
     // Ctrl+C in an open cell editor copies the editor's selection and
