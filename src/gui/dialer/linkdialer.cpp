@@ -126,7 +126,7 @@ bool LinkDialer::handToTelephone(const QString &number)
               QStringLiteral("xdg-mime default ПРОГРАММА.desktop x-scheme-handler/tel (см. README).")});
         return false;
     }
-    m_view.setStatusText(QStringLiteral("Передано телефону: ") + link);
+    m_view.setStatusText(QStringLiteral("Передано: ") + link);
     return true;
 }
 

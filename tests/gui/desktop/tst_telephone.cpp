@@ -96,7 +96,7 @@ private Q_SLOTS:
         const int items = commy()->count();
         clickDial();
         QTRY_COMPARE_WITH_TIMEOUT(test::readBytes(called()), QByteArray("tel:+3804493020\n"), 15000);
-        QCOMPARE(status(), QStringLiteral("Передано телефону: tel:+3804493020"));
+        QCOMPARE(status(), QStringLiteral("Передано: tel:+3804493020"));
         QCOMPARE(commy()->count(), items + 1);
         QCOMPARE(commy()->itemText(items), QStringLiteral("93020 Тест_100%"));
         QCOMPARE(boxes->count(), 0);
