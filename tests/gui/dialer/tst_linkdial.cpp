@@ -279,9 +279,19 @@ private Q_SLOTS:
     // leaves the edit as it was; on the grid itself it copies the number.
     void copyInThePersonalEditor()
     {
+        f.reset();
+        f = std::make_unique<AppFixture>([](test::TestDb &db) {
+            folderWith({})(db);
+            db.add(DirectoryKind::Personal, {"04", "Газ\tслужба\r\n", "Садовая", "1", {}, {}, {}});
+        });
         QClipboard *clipboard = QApplication::clipboard();
         f->control<QTabBar>(QStringLiteral("TabStrip1"))->setCurrentIndex(2);
         DirectoryGrid *g = grid(DirectoryKind::Personal);
+        // A tab or line break inside a cell would split the row when pasted.
+        g->setCurrentIndex(g->model()->index(1, 0));
+        menuOf(DirectoryKind::Personal)->copyRowAction()->trigger();
+        QCOMPARE(clipboard->text(), QStringLiteral("04\tГаз служба  \tСадовая\t1\t\t\t"));
+
         g->setFocus();
         QTRY_VERIFY(g->hasFocus());
         const QModelIndex cell = g->model()->index(0, 1);
