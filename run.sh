@@ -11,11 +11,15 @@ PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-d
           mdbtools-dev libmdb3 fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev
-          xvfb openbox xdotool x11-utils dbus-daemon)
+          xvfb openbox xdotool x11-utils dbus-daemon libqrencode-dev)
+# Needed only by the tests: a QR decoder (the QR window read back) and the
+# desktop's link opener (a tel: link handed to a test telephone).
+TEST_PACKAGES=(zbar-tools xdg-utils)
 
+# install_missing [package...]: the PACKAGES list and the packages given.
 install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -63,7 +67,7 @@ case "${1:-run}" in
         exec ./build/src/korvana
         ;;
     test)
-        install_missing
+        install_missing "${TEST_PACKAGES[@]}"
         build
         (cd build && ctest --output-on-failure -j"$(nproc)")
         test_sanitized

@@ -13,6 +13,7 @@
 #include "gui/dialer/dialerpanel.h"
 #include "gui/personal/personalgrid.h"
 #include "gui/search/directories.h"
+#include "gui/search/gridmenu.h"
 #include "gui/search/searchcontroller.h"
 #include "gui/window/mainwindow.h"
 
@@ -73,8 +74,14 @@ void AppController::start()
     m_search = new SearchController(*w, *m_directories, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
     m_dialer = new DialerPanel(w->dialPanel(), w, this);
-    m_dialer->attempt().setSettings(m_settings);
+    m_dialer->setSettings(m_settings);
     m_personal = new PersonalGrid(*w, *m_directories, m_store.get(), this);
+    for (const DirectoryView &d : *m_directories) {
+        auto *menu = new GridMenu(d, w->dialPanel().dialFrame, this);
+        // After the menu has closed: a call waits in an event loop of its own.
+        connect(menu, &GridMenu::dialRequested, m_dialer, &DialerPanel::dial, Qt::QueuedConnection);
+        connect(menu, &GridMenu::qrCodeRequested, m_dialer, &DialerPanel::showQrCode, Qt::QueuedConnection);
+    }
     connect(w, &MainWindow::columnResized, this, [this](DirectoryKind grid, int column, int pixels) {
         MainWindow *w = m_window.get();
         storeColumnWidth(m_widths, int(grid), column, float(pixelsToTwips(pixels, w->logicalDpi())),
@@ -94,6 +101,7 @@ void AppController::start()
     w->setOuterPlacement(m_placement);
     w->activateWindow();
     w->searchPanel().fields[0]->setFocus(Qt::ActiveWindowFocusReason);
+    m_dialer->checkSettings();
     // Built in the background once the first result is on screen.
     QTimer::singleShot(0, images, &SearchImages::start);
 }
