@@ -116,7 +116,10 @@ void RecordSelector::paintSection(QPainter *painter, const QRect &rect, int logi
     option.section = logicalIndex;
     option.text.clear();
     option.icon = QIcon();
+    // The style puts back a clip region of its own, which hides all after it.
+    painter->save();
     style()->drawControl(QStyle::CE_Header, &option, painter, this);
+    painter->restore();
     // Unsaved changes outrank the pointer, the pointer the new-entry mark.
     const QString mark = markOf(logicalIndex);
     if (mark.isEmpty() || (logicalIndex == currentRow() && mark == QStringLiteral("*")))

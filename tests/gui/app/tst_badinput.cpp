@@ -1,9 +1,7 @@
 // Bad input on the real window: nasty search texts, huge side files, unusable
-// directory files, the window closed during a copy question or with a
-// «Мой» entry the file refuses.
+// directory files, the window closed during a copy question.
 #include "appfixture.h"
 #include "core/app/sidefiles.h"
-#include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
 #include "core/search/searchquery.h"
 #include "gui/search/searchcontroller.h"
@@ -294,37 +292,6 @@ private Q_SLOTS:
         QCOMPARE(noteRows(f.db.path()), notes);
         QCOMPARE(readBytes(widths).count('\n'), 24);
         QTest::qWait(50);
-    }
-
-    // A close whose «Мой» entry the file refuses leaves the window open, the
-    // entry as typed (the open cell's text too) and the reason shown; Escape
-    // abandons the entry and the next close goes through.
-    void refusedSaveKeepsTheWindowOpen()
-    {
-        AppFixture f;
-        QVERIFY(f.app->store()->exec(QStringLiteral(
-            "CREATE TRIGGER refuse BEFORE INSERT ON Note BEGIN SELECT RAISE(ABORT, 'refused'); END")));
-        f.control<QTabBar>("TabStrip1")->setCurrentIndex(2);
-        auto *grid = f.control<QTableView>("DBGrid3");
-        PersonalModel *model = f.app->personalModel();
-        const QModelIndex newRow = model->index(model->rowCount() - 1, 0);
-        grid->setCurrentIndex(newRow);
-        grid->edit(newRow);
-        auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(newRow));
-        QVERIFY(editor);
-        test::typeInto(editor, QStringLiteral("12345"));
-        const qsizetype before = f.messages.count();
-        QVERIFY(!f.app->window()->close());
-        QVERIFY(f.app->window()->isVisible());
-        QCOMPARE(f.messages.count(), before + 1);
-        QCOMPARE(f.messages.last().lines.first(), QStringLiteral("Изменение МОЕГО справочника не сохранено."));
-        QVERIFY(f.messages.last().lines.at(1).contains(QLatin1String("refused")));
-        QCOMPARE(model->data(newRow).toString(), QStringLiteral("12345"));
-
-        QTest::keyClick(grid, Qt::Key_Escape);
-        QVERIFY(f.app->window()->close());
-        QCOMPARE(f.messages.count(), before + 1);
-        QCOMPARE(noteRows(f.db.path()), 1);
     }
 };
 
