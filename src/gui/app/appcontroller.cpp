@@ -154,15 +154,18 @@ void AppController::layout()
         m_window->applyLayout(*plan);
 }
 
-void AppController::shutDown()
+bool AppController::shutDown()
 {
     if (m_shutDown)
-        return;
-    m_shutDown = true;
-    // A dial attempt in progress hangs up first; typed personal edits are kept.
+        return true;
+    // A dial attempt in progress hangs up first; typed personal edits,
+    // the open cell's too, are kept. When they cannot be, the user has
+    // been told why and decides with the window still open.
     if (m_dialer->attempt().isRunning())
         m_dialer->attempt().abort();
-    m_directories->personalModel()->submitPending();
+    if (!m_directories->personalModel()->submitPending())
+        return false;
+    m_shutDown = true;
 
     QString error;
     if (!writeWidthFile(m_widths, QDir(m_folder).filePath(kWidthFileName), &error))
@@ -171,6 +174,7 @@ void AppController::shutDown()
         writePlacement(*m_settings, m_window->outerPlacement());
         m_settings->sync();
     }
+    return true;
 }
 
 bool AppController::eventFilter(QObject *watched, QEvent *event)
@@ -183,7 +187,10 @@ bool AppController::eventFilter(QObject *watched, QEvent *event)
             layout();
             break;
         case QEvent::Close:
-            shutDown();
+            if (!shutDown()) {
+                event->ignore();
+                return true;
+            }
             break;
         default:
             break;
