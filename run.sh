@@ -11,13 +11,14 @@ PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-d
           mdbtools-dev libmdb3 libpq-dev fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev
-          xvfb openbox xdotool x11-utils dbus-daemon)
+          xvfb openbox xdotool x11-utils dbus-daemon libqrencode-dev)
+# Needed only by the tests: a QR decoder (the QR window read back), the
+# desktop's link opener (a tel: link handed to a test telephone), and the
+# database server the office tests start as a throw-away cluster (trying
+# Korvana must not install and start a database server).
+TEST_PACKAGES=(zbar-tools xdg-utils postgresql)
 
-# Only the test command installs these: trying Korvana must not install and
-# start a database server. The office tests start their own throw-away cluster.
-TEST_PACKAGES=(postgresql)
-
-# install_missing [extra package...]
+# install_missing [package...]: the PACKAGES list and the packages given.
 install_missing() {
     local missing=()
     for p in "${PACKAGES[@]}" "$@"; do

@@ -3,6 +3,8 @@
 #include "core/search/recordsource.h"
 #include "core/store/store.h"
 
+#include <utility>
+
 namespace korvana {
 
 namespace {
@@ -12,12 +14,15 @@ constexpr int kDefaultColumn = 4;
 PersonalModel::PersonalModel(RecordSource *source, QObject *parent)
     : DirectoryModel(source, parent)
 {
-    // Leaving the row writes it; so does a new search of the list, which
-    // would otherwise drop what was typed.
+    // Leaving the row writes it; so does a new search of the list, before
+    // it is counted: the search would otherwise drop what was typed, or
+    // count the list without it.
     connect(source, &RecordSource::repositioned, this, &PersonalModel::currentRowMoved);
-    connect(source, &RecordSource::aboutToResetResult, this, [this] {
-        if (!m_submitting)
-            submitPending();
+    connect(source, &RecordSource::aboutToRefresh, this, [this] {
+        if (m_submitting)
+            return;
+        collect();
+        write(/*showNewEntry=*/false);
     });
 }
 
@@ -67,54 +72,113 @@ bool PersonalModel::setData(const QModelIndex &index, const QVariant &value, int
 {
     if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return false;
-    if (m_pendingRow >= 0 && m_pendingRow != index.row() && !submitPending())
-        return false;
-    if (data(index, Qt::EditRole).toString() == value.toString() && m_pendingRow != index.row())
+    int row = index.row();
+    if (m_pendingRow >= 0 && m_pendingRow != row) {
+        // Writing the other row may search again: the typed cell's row is
+        // found again by what it holds.
+        const bool toNewRow = isNewRow(row);
+        const qint64 id = toNewRow ? -1 : m_source->rowId(row);
+        if (!write(/*showNewEntry=*/true))
+            return false;
+        row = toNewRow ? m_source->recordCount() : rowOf(id);
+        if (row < 0)
+            return false;
+    }
+    const QModelIndex at = this->index(row, index.column());
+    if (data(at, Qt::EditRole).toString() == value.toString() && m_pendingRow != row)
         return true; // nothing typed: do not start a row edit
-    m_pendingRow = index.row();
-    m_pending.insert(index.column(), value.toString());
-    Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
-    Q_EMIT headerDataChanged(Qt::Vertical, index.row(), index.row());
+    if (m_pendingRow != row) {
+        m_pendingRow = row;
+        m_pendingId = isNewRow(row) ? -1 : m_source->rowId(row);
+    }
+    m_pending.insert(at.column(), value.toString());
+    Q_EMIT dataChanged(at, at, {Qt::DisplayRole, Qt::EditRole});
+    Q_EMIT headerDataChanged(Qt::Vertical, row, row);
     return true;
 }
 
 bool PersonalModel::submitPending()
 {
+    collect();
+    return write(/*showNewEntry=*/true);
+}
+
+void PersonalModel::collect()
+{
+    if (m_collecting)
+        return;
+    m_collecting = true;
+    Q_EMIT aboutToWrite();
+    m_collecting = false;
+}
+
+bool PersonalModel::write(bool showNewEntry)
+{
     if (m_pendingRow < 0)
         return true;
     const int row = m_pendingRow;
-    const QHash<int, QVariant> values = m_pending;
-    m_pendingRow = -1;
-    m_pending.clear();
-
+    const bool adding = m_pendingId < 0;
     bool ok;
-    if (isNewRow(row)) {
+    if (adding) {
         QVariantList all(columnCount());
         all[kDefaultColumn] = newRowDefault();
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
             all[it.key()] = it.value();
         ok = m_source->insertRow(all);
-        if (ok) {
-            // Show the new entry where the current search puts it.
-            m_submitting = true;
-            m_source->refresh();
-            m_submitting = false;
-        }
     } else {
-        ok = m_source->editRow(row, values);
+        ok = m_source->editRow(row, m_pending);
     }
     if (!ok) {
-        const QString reason = m_source->store() ? m_source->store()->lastError() : QString();
-        Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
-        Q_EMIT headerDataChanged(Qt::Vertical, row, row);
-        Q_EMIT writeFailed(reason);
+        // Kept as typed: the user corrects it, or abandons it with Escape.
+        rowChanged(row);
+        Q_EMIT writeFailed(m_source->store() ? m_source->store()->lastError() : QString());
         return false;
     }
-    if (!isNewRow(row) || row < rowCount()) {
-        Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+    m_pendingRow = -1;
+    m_pendingId = -1;
+    m_pending.clear();
+    if (adding && showNewEntry) {
+        // Show the new entry where the current search puts it.
+        m_submitting = true;
+        m_source->refresh();
+        m_submitting = false;
+    } else if (adding) {
+        rowChanged(row);
+    } else {
+        // The entry may sort elsewhere now, and every row after it moves.
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
         Q_EMIT headerDataChanged(Qt::Vertical, row, row);
     }
     return true;
+}
+
+void PersonalModel::rowChanged(int row)
+{
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+    Q_EMIT headerDataChanged(Qt::Vertical, row, row);
+}
+
+int PersonalModel::rowOf(qint64 id) const
+{
+    // The personal list is the user's own, short enough to look through.
+    for (int r = 0; r < m_source->recordCount(); ++r)
+        if (m_source->rowId(r) == id)
+            return r;
+    return -1;
+}
+
+void PersonalModel::resultChanged()
+{
+    m_justReset = true;
+    if (m_pendingRow < 0)
+        return;
+    // Only a row whose write was refused outlives a search. One the new
+    // result leaves out cannot be shown; its failure has been reported.
+    m_pendingRow = m_pendingId < 0 ? m_source->recordCount() : rowOf(m_pendingId);
+    if (m_pendingRow < 0) {
+        m_pendingId = -1;
+        m_pending.clear();
+    }
 }
 
 void PersonalModel::revertPending()
@@ -123,21 +187,26 @@ void PersonalModel::revertPending()
         return;
     const int row = m_pendingRow;
     m_pendingRow = -1;
+    m_pendingId = -1;
     m_pending.clear();
-    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
-    Q_EMIT headerDataChanged(Qt::Vertical, row, row);
+    rowChanged(row);
 }
 
 bool PersonalModel::removeEntry(int row)
 {
     if (row < 0 || isNewRow(row))
         return false;
-    if (row == m_pendingRow)
+    const qint64 id = m_source->rowId(row);
+    if (row == m_pendingRow) {
         revertPending();
-    else if (!submitPending())
-        return false;
+    } else {
+        collect();
+        if (!write(/*showNewEntry=*/false))
+            return false;
+        row = rowOf(id); // a written change may have moved it
+    }
     m_submitting = true;
-    const bool ok = m_source->deleteRow(row);
+    const bool ok = row >= 0 && m_source->deleteRow(row);
     m_submitting = false;
     if (!ok)
         Q_EMIT writeFailed(m_source->store() ? m_source->store()->lastError() : QString());
@@ -146,8 +215,12 @@ bool PersonalModel::removeEntry(int row)
 
 void PersonalModel::currentRowMoved()
 {
-    if (m_pendingRow >= 0 && m_source->absolutePosition() != m_pendingRow && !m_submitting)
-        submitPending();
+    // After a search the first row is current by itself: a refused row is
+    // not tried again (and reported twice) for that.
+    if (std::exchange(m_justReset, false) || m_submitting)
+        return;
+    if (m_pendingRow >= 0 && m_source->absolutePosition() != m_pendingRow)
+        write(/*showNewEntry=*/true);
 }
 
 } // namespace korvana

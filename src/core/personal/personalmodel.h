@@ -10,7 +10,8 @@ namespace korvana {
 // empty row at the end for a new entry. What the user types into a row is
 // kept until the user leaves the row (or the list is searched again), then
 // written in one go; Escape abandons the row's unwritten changes, and a new
-// row abandoned that way disappears.
+// row abandoned that way disappears. A row the store refused stays pending
+// through searches, found again by its rowid.
 class PersonalModel : public DirectoryModel {
     Q_OBJECT
 public:
@@ -30,22 +31,39 @@ public:
     int pendingRow() const { return m_pendingRow; }
     bool isNewRow(int row) const;
 
-    // Writes the row being edited. False (and writeFailed) when the store
-    // refuses it; the row's changes are then dropped and the file is unchanged.
+    // Writes the row being edited, with what an open cell editor holds
+    // (aboutToWrite() collects it). False (and writeFailed) when the store
+    // refuses it: the row then stays pending with its values, the file
+    // unchanged, until it is written or abandoned.
     bool submitPending();
     void revertPending();
     // Deletes a stored row (never the new row).
     bool removeEntry(int row);
 
 Q_SIGNALS:
+    // Before a write the user did not ask for by leaving the row: the cell
+    // editor still open hands its text to the model now.
+    void aboutToWrite();
     void writeFailed(const QString &reason);
 
+protected:
+    void resultChanged() override;
+
 private:
+    // `showNewEntry`: search again after a new entry is stored, unless the
+    // caller is about to.
+    bool write(bool showNewEntry);
+    void collect();
+    int rowOf(qint64 id) const; // -1 when the result does not hold it
     void currentRowMoved();
+    void rowChanged(int row);
 
     int m_pendingRow = -1;
+    qint64 m_pendingId = -1;        // the stored entry being changed; -1 for the new row
     QHash<int, QVariant> m_pending; // column -> typed value
     bool m_submitting = false;
+    bool m_collecting = false;
+    bool m_justReset = false; // the next move is the new result's, not the user's
 };
 
 } // namespace korvana

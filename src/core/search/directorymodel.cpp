@@ -10,6 +10,7 @@ DirectoryModel::DirectoryModel(RecordSource *source, QObject *parent)
     connect(source, &RecordSource::aboutToResetResult, this, [this] { beginResetModel(); });
     connect(source, &RecordSource::resultReset, this, [this] {
         m_currentRow = -1;
+        resultChanged();
         endResetModel();
     });
     // The record selector marks the current row; repaint the old and new marks.

@@ -29,6 +29,9 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 protected:
+    // The source holds its new result and the views have not asked yet.
+    virtual void resultChanged() {}
+
     RecordSource *m_source;
 
 private:

@@ -33,6 +33,7 @@ RecordSource::Outcome RecordSource::refresh()
         return Outcome::Malformed;
     if (m_query.kind != m_kind || m_query.invalid)
         return Outcome::Failed;
+    Q_EMIT aboutToRefresh();
 
     qint64 count = 0;
     SearchPlan plan;
@@ -349,9 +350,10 @@ bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
         m_store->rollback();
         return false;
     }
-    QList<Row> &page = m_pages[row / kPageSize];
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        page[row % kPageSize].values[it.key()] = it.value();
+    // Later pages are read by their place in the new order; a patched page
+    // would disagree with them.
+    m_pages.clear();
+    m_pageOrder.clear();
     return true;
 }
 

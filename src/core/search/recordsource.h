@@ -41,8 +41,9 @@ public:
     const SearchQuery &query() const { return m_query; }
     QString queryText() const { return m_query.text; }
 
-    // Runs the query: exact count, first row current (none when empty), then
-    // resultReset() and repositioned().
+    // Runs the query: aboutToRefresh() before anything is read (a pending
+    // write done there is counted), exact count, first row current (none
+    // when empty), then resultReset() and repositioned().
     Outcome refresh();
 
     QString caption() const { return m_caption; }
@@ -71,6 +72,7 @@ public:
     void setField(const QString &field, const QVariant &value);
     bool update();
     // Changes several fields of one row at once: all are stored or none.
+    // The changed row may sort elsewhere, so every cached page is dropped.
     bool editRow(int row, const QHash<int, QVariant> &values);
     // Stores a new row from values by column; all or nothing.
     bool insertRow(const QVariantList &values);
@@ -82,6 +84,7 @@ public:
     const SearchPlan &plan() const { return m_plan; }
 
 Q_SIGNALS:
+    void aboutToRefresh();
     void repositioned();
     void aboutToResetResult();
     void resultReset();

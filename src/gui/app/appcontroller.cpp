@@ -16,6 +16,7 @@
 #include "gui/dialer/dialerpanel.h"
 #include "gui/personal/personalgrid.h"
 #include "gui/search/directories.h"
+#include "gui/search/gridmenu.h"
 #include "gui/search/searchcontroller.h"
 #include "gui/window/mainwindow.h"
 
@@ -84,8 +85,14 @@ void AppController::start()
     m_search = new SearchController(*w, *m_directories, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
     m_dialer = new DialerPanel(w->dialPanel(), w, this);
-    m_dialer->attempt().setSettings(m_settings);
+    m_dialer->setSettings(m_settings);
     m_personal = new PersonalGrid(*w, *m_directories, m_store.get(), this);
+    for (const DirectoryView &d : *m_directories) {
+        auto *menu = new GridMenu(d, w->dialPanel().dialFrame, this);
+        // After the menu has closed: a call waits in an event loop of its own.
+        connect(menu, &GridMenu::dialRequested, m_dialer, &DialerPanel::dial, Qt::QueuedConnection);
+        connect(menu, &GridMenu::qrCodeRequested, m_dialer, &DialerPanel::showQrCode, Qt::QueuedConnection);
+    }
     connect(w, &MainWindow::columnResized, this, [this](DirectoryKind grid, int column, int pixels) {
         MainWindow *w = m_window.get();
         storeColumnWidth(m_widths, int(grid), column, float(pixelsToTwips(pixels, w->logicalDpi())),
@@ -105,6 +112,7 @@ void AppController::start()
     w->setOuterPlacement(m_placement);
     w->activateWindow();
     w->searchPanel().fields[0]->setFocus(Qt::ActiveWindowFocusReason);
+    m_dialer->checkSettings();
     // Built in the background once the first result is on screen.
     QTimer::singleShot(0, images, &SearchImages::start);
     if (m_seat) {
@@ -167,15 +175,18 @@ void AppController::layout()
         m_window->applyLayout(*plan);
 }
 
-void AppController::shutDown()
+bool AppController::shutDown()
 {
     if (m_shutDown)
-        return;
-    m_shutDown = true;
-    // A dial attempt in progress hangs up first; typed personal edits are kept.
+        return true;
+    // A dial attempt in progress hangs up first; typed personal edits,
+    // the open cell's too, are kept. When they cannot be, the user has
+    // been told why and decides with the window still open.
     if (m_dialer->attempt().isRunning())
         m_dialer->attempt().abort();
-    m_directories->personalModel()->submitPending();
+    if (!m_directories->personalModel()->submitPending())
+        return false;
+    m_shutDown = true;
 
     QString error;
     if (!writeWidthFile(m_widths, QDir(m_folder).filePath(kWidthFileName), &error))
@@ -184,6 +195,7 @@ void AppController::shutDown()
         writePlacement(*m_settings, m_window->outerPlacement());
         m_settings->sync();
     }
+    return true;
 }
 
 bool AppController::eventFilter(QObject *watched, QEvent *event)
@@ -196,7 +208,10 @@ bool AppController::eventFilter(QObject *watched, QEvent *event)
             layout();
             break;
         case QEvent::Close:
-            shutDown();
+            if (!shutDown()) {
+                event->ignore();
+                return true;
+            }
             break;
         default:
             break;

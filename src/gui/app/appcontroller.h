@@ -64,7 +64,8 @@ private:
     void loadPropertySettings();
     void restorePlacement();
     void layout();
-    void shutDown();
+    // False when «Мой» cannot be saved: the window then stays open.
+    bool shutDown();
 
     QString m_folder;
     QSettings *m_settings;

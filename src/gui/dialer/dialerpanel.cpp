@@ -11,10 +11,30 @@
 namespace korvana {
 
 DialerPanel::DialerPanel(const DialPanel &panel, QWidget *messageParent, QObject *parent)
-    : QObject(parent), m_panel(panel), m_messageParent(messageParent), m_attempt(*this)
+    : QObject(parent), m_panel(panel), m_messageParent(messageParent), m_attempt(*this),
+      m_links(*this, messageParent)
 {
-    connect(panel.dial, &QPushButton::clicked, this, [this] { m_attempt.dial(); });
+    connect(panel.dial, &QPushButton::clicked, this, &DialerPanel::dial);
     connect(panel.cancel, &QPushButton::clicked, &m_attempt, &DialAttempt::cancel);
+}
+
+void DialerPanel::setSettings(const QSettings *settings)
+{
+    m_attempt.setSettings(settings);
+    m_links.setSettings(settings);
+}
+
+void DialerPanel::dial()
+{
+    // The link road is decided before any serial port is touched; while a
+    // modem attempt waits, no other request starts.
+    if (m_attempt.isRunning() || !m_links.dial())
+        m_attempt.dial();
+}
+
+void DialerPanel::showQrCode()
+{
+    m_links.showQrCode();
 }
 
 int DialerPanel::selectedPortIndex() const { return m_panel.port->currentIndex(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/dialer/dialattempt.h"
+#include "gui/dialer/linkdialer.h"
 
 class QWidget;
 
@@ -16,6 +17,17 @@ public:
     DialerPanel(const DialPanel &panel, QWidget *messageParent, QObject *parent = nullptr);
 
     DialAttempt &attempt() { return m_attempt; }
+
+    // Where the port mapping and the dial prefix are read (see
+    // DialAttempt::setSettings).
+    void setSettings(const QSettings *settings);
+    // A click on Command2: a port that stands for the desktop's telephone
+    // or a QR code takes the link road, every other the modem's.
+    void dial();
+    // The QR code of the entry in `Commy`, whatever the port.
+    void showQrCode();
+    // Start-up: a malformed dial prefix is said at once.
+    void checkSettings() { m_links.checkPrefix(); }
 
     int selectedPortIndex() const override;
     int selectedExchangeIndex() const override;
@@ -34,6 +46,7 @@ private:
     const DialPanel &m_panel;
     QWidget *m_messageParent;
     DialAttempt m_attempt;
+    LinkDialer m_links;
 };
 
 } // namespace korvana

@@ -9,6 +9,7 @@
 #include "gui/window/mainwindow.h"
 #include "gui/window/messages.h"
 
+#include <QAbstractItemDelegate>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QTimer>
@@ -29,13 +30,28 @@ PersonalGrid::PersonalGrid(MainWindow &window, Directories &directories, Store *
     m_residentsViewport->installEventFilter(this);
     m_enterprisesViewport->installEventFilter(this);
     m_personalGrid->installEventFilter(this);
-    connect(directories.personalModel(), &PersonalModel::writeFailed, this,
-            [this](const QString &why) {
-                showMessage(&m_window,
-                            {QStringLiteral("Изменение МОЕГО справочника не сохранено."), why,
-                             kPressEnter},
-                            MessageIcon::Critical, MessageButtons::Ok);
-            });
+    PersonalModel *model = directories.personalModel();
+    connect(model, &PersonalModel::aboutToWrite, this, &PersonalGrid::commitOpenEditor);
+    connect(model, &PersonalModel::writeFailed, this, [this](const QString &why) {
+        showMessage(&m_window,
+                    {QStringLiteral("Изменение МОЕГО справочника не сохранено."), why,
+                     QStringLiteral("Исправьте запись или откажитесь от неё клавишей <Esc>."),
+                     kPressEnter},
+                    MessageIcon::Critical, MessageButtons::Ok);
+    });
+}
+
+void PersonalGrid::commitOpenEditor()
+{
+    // The editor hands its text over only when it loses the focus, which at
+    // a close comes after the window is gone.
+    const QModelIndex at = m_personalGrid->currentIndex();
+    QWidget *editor = at.isValid() ? m_personalGrid->indexWidget(at) : nullptr;
+    if (!editor)
+        return;
+    QAbstractItemDelegate *delegate = m_personalGrid->itemDelegateForIndex(at);
+    Q_EMIT delegate->commitData(editor);
+    Q_EMIT delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
 void PersonalGrid::copyFrom(DirectoryKind source)

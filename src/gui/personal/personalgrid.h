@@ -16,13 +16,16 @@ class Store;
 // The personal directory in the window: a double-click on a residents' or
 // enterprises' entry copies it there after a question; in its own grid
 // Escape abandons the row being edited and Delete removes an entry after a
-// question; a refused write is reported.
+// question; a refused write is reported, the row kept as typed.
 class PersonalGrid : public QObject {
     Q_OBJECT
 public:
     // `store` may be null (no directory file): then every write is refused.
     PersonalGrid(MainWindow &window, Directories &directories, Store *store,
                  QObject *parent = nullptr);
+
+    // What the personal grid's open cell editor holds goes into the model.
+    void commitOpenEditor();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -93,6 +93,19 @@ QSize RecordSelector::sizeHint() const
     return size;
 }
 
+QString RecordSelector::markOf(int row) const
+{
+    // The model's own marks: "✎" a row with unsaved changes, "*" the line
+    // for a new entry. The pointer is drawn, not taken from the model.
+    const QString mark = model() ? model()->headerData(row, Qt::Vertical).toString() : QString();
+    return mark == QStringLiteral("▶") ? QString() : mark;
+}
+
+int RecordSelector::currentRow() const
+{
+    return selectionModel() ? selectionModel()->currentIndex().row() : -1;
+}
+
 void RecordSelector::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
 {
     if (!rect.isValid())
@@ -103,18 +116,31 @@ void RecordSelector::paintSection(QPainter *painter, const QRect &rect, int logi
     option.section = logicalIndex;
     option.text.clear();
     option.icon = QIcon();
+    // The style puts back a clip region of its own, which hides all after it.
+    painter->save();
     style()->drawControl(QStyle::CE_Header, &option, painter, this);
+    painter->restore();
+    // Unsaved changes outrank the pointer, the pointer the new-entry mark.
+    const QString mark = markOf(logicalIndex);
+    if (mark.isEmpty() || (logicalIndex == currentRow() && mark == QStringLiteral("*")))
+        return;
+    painter->save();
+    painter->setPen(palette().color(QPalette::ButtonText));
+    painter->drawText(rect, Qt::AlignCenter, mark);
+    painter->restore();
 }
 
 void RecordSelector::paintEvent(QPaintEvent *event)
 {
     QHeaderView::paintEvent(event);
-    const int row = selectionModel() ? selectionModel()->currentIndex().row() : -1;
+    const int row = currentRow();
     if (row < 0 || row >= count() || isSectionHidden(row))
         return;
     const int top = sectionViewportPosition(row);
     const int size = sectionSize(row);
     if (top + size < 0 || top > viewport()->height())
+        return;
+    if (markOf(row) == QStringLiteral("✎"))
         return;
     // The pointer at the current record.
     QPainter painter(viewport());

@@ -46,7 +46,8 @@ protected:
 };
 
 // The narrow column at the left of a grid with a pointer at the current
-// record instead of row numbers.
+// record instead of row numbers, "✎" at a row with unsaved changes and "*"
+// at the line for a new entry.
 class RecordSelector : public QHeaderView {
     Q_OBJECT
 public:
@@ -57,6 +58,10 @@ protected:
     void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;
     void paintEvent(QPaintEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    QString markOf(int row) const;
+    int currentRow() const;
 };
 
 // A directory grid: record selector, grid lines, a one-line header whose

@@ -137,19 +137,68 @@ private Q_SLOTS:
         QCOMPARE(rows(), QStringList{"1 '03''Скорая помощь''Садовая'NULLNULLNULLNULL"});
     }
 
+    // A search while a new entry is typed stores it first and counts it.
+    void searchCountsTheEntryItStores()
+    {
+        PersonalModel model(personal.get());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        search(*personal, QString(), 2);
+        personal->moveTo(1);
+        model.setData(model.index(1, 0), QStringLiteral("12345"));
+        model.setData(model.index(1, 1), QStringLiteral("Иванов"));
+        search(*personal, QString(), 1);
+        QCOMPARE(personal->recordCount(), 2);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.data(model.index(1, 1)).toString(), QStringLiteral("Иванов"));
+        QVERIFY(!model.hasPendingRow());
+        QCOMPARE(rows().size(), 2);
+    }
+
+    // A changed entry of a list of several pages sorts elsewhere: every row
+    // is still shown once, in the new order.
+    void changeInALongListShowsEveryEntryOnce()
+    {
+        QStringList expected{QStringLiteral("03")};
+        for (int i = 0; i < 99; ++i) {
+            const QString number = QString::number(10000 + i);
+            db->add(DirectoryKind::Personal, {number, QStringLiteral("Абонент %1").arg(i), {}, {}, {}, {}, {}});
+            expected << number;
+        }
+        PersonalModel model(personal.get());
+        search(*personal, QString(), 1);
+        QCOMPARE(personal->recordCount(), 100);
+        for (int r = 0; r < personal->pageSize(); ++r) // the first page on screen
+            QCOMPARE(model.data(model.index(r, 0)).toString(), expected.at(r));
+        QVERIFY(model.setData(model.index(4, 0), QStringLiteral("99999")));
+        QVERIFY(model.submitPending());
+        expected.removeAt(4);
+        expected << QStringLiteral("99999");
+        QStringList shown;
+        for (int r = 0; r < personal->recordCount(); ++r)
+            shown << model.data(model.index(r, 0)).toString();
+        QCOMPARE(shown, expected);
+    }
+
     // A refused write, of a new row or of a change, is reported with the
-    // store's reason (not the "not an error" left once it is rolled back).
-    void refusedEditIsReportedWithItsReason_data()
+    // store's reason (not the "not an error" left once it is rolled back)
+    // and keeps the row as typed, on its entry through a search, until it
+    // is written or abandoned with Escape.
+    void refusedEditStaysAsTyped_data()
     {
         QTest::addColumn<QString>("statement");
-        QTest::addColumn<int>("row");
-        QTest::newRow("new row") << "INSERT" << 1;
-        QTest::newRow("change") << "UPDATE" << 0;
+        QTest::addColumn<int>("row");     // with the list sorted by name
+        QTest::addColumn<bool>("abandon");
+        QTest::newRow("new row, stored later") << "INSERT" << 2 << false;
+        QTest::newRow("change, abandoned") << "UPDATE" << 1 << true;
+        QTest::newRow("change, stored later") << "UPDATE" << 1 << false;
     }
-    void refusedEditIsReportedWithItsReason()
+    void refusedEditStaysAsTyped()
     {
         QFETCH(QString, statement);
         QFETCH(int, row);
+        QFETCH(bool, abandon);
+        db->add(DirectoryKind::Personal, {"01", "Антонов", {}, {}, {}, {}, {}});
+        const QStringList before = rows();
         PersonalModel model(personal.get());
         search(*personal, QString(), 2);
         QSignalSpy failed(&model, &PersonalModel::writeFailed);
@@ -160,8 +209,26 @@ private Q_SLOTS:
         QCOMPARE(failed.count(), 1);
         QVERIFY2(failed.first().first().toString().contains(QLatin1String("refused")),
                  qPrintable(failed.first().first().toString()));
+        QCOMPARE(model.pendingRow(), row);
+
+        // The search tries it once more; the row is the same entry, or the
+        // new row, in the shorter list.
+        search(*personal, QStringLiteral("03"), 2);
+        QCOMPARE(failed.count(), 2);
+        QCOMPARE(model.pendingRow(), row - 1);
+        QCOMPARE(model.data(model.index(row - 1, 1)).toString(), QStringLiteral("Новый"));
+        QCOMPARE(model.data(model.index(row - 1, 0)).toString(), row == 2 ? QString() : "03");
+        QCOMPARE(rows(), before);
+
+        QVERIFY(db->store->exec(QStringLiteral("DROP TRIGGER refuse")));
+        if (abandon)
+            model.revertPending();
+        QVERIFY(model.submitPending());
+        QCOMPARE(failed.count(), 2);
         QVERIFY(!model.hasPendingRow());
-        QCOMPARE(rows(), QStringList{kAmbulance});
+        const QStringList after = rows();
+        QCOMPARE(after.size(), before.size() + (row == 2 ? 1 : 0));
+        QCOMPARE(after.join(' ').contains(QStringLiteral("'Новый'")), !abandon);
     }
 };
 
