@@ -3,6 +3,10 @@
 #include "core/server/pgconnection.h"
 #include "core/store/store.h"
 
+#include <QFile>
+
+#include <sqlite3.h>
+
 namespace korvana {
 
 namespace {
@@ -87,6 +91,56 @@ bool setPersonalMode(PgConnection &db, PersonalMode mode, QString *error)
         return false;
     }
     return true;
+}
+
+int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
+{
+    QList<QVariantList> rows;
+    sqlite3 *file = nullptr;
+    // Read-only and without the store: the file must stay as it is, not be upgraded.
+    if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &file, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("не удаётся открыть %1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
+        sqlite3_close(file);
+        return -1;
+    }
+    {
+        Statement read(file, QStringLiteral("SELECT N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1 FROM Note ORDER BY rowid"));
+        int step = read.isValid() ? read.step() : SQLITE_ERROR;
+        for (; step == SQLITE_ROW; step = read.step()) {
+            QVariantList values;
+            for (int c = 0; c < kFields; ++c)
+                values << read.column(c);
+            rows << values;
+        }
+        if (step != SQLITE_DONE)
+            *error = QStringLiteral("%1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
+    }
+    sqlite3_close(file);
+    if (!error->isEmpty())
+        return -1;
+
+    int added = 0;
+    bool ok = db.run(QStringLiteral("BEGIN"));
+    for (int r = 0; ok && r < rows.size(); ++r) {
+        QList<PgParam> params;
+        for (const QVariant &v : rows.at(r))
+            params << param(v);
+        const PgResult in = db.exec(
+            QStringLiteral("INSERT INTO korvana.note (%1) SELECT $1::text, $2::text, $3::text, $4::text, $5::text, $6::text, $7::text WHERE NOT EXISTS"
+                           " (SELECT 1 FROM korvana.note WHERE n_tel IS NOT DISTINCT FROM $1"
+                           " AND family IS NOT DISTINCT FROM $2 AND street IS NOT DISTINCT FROM $3"
+                           " AND dom IS NOT DISTINCT FROM $4 AND dom1 IS NOT DISTINCT FROM $5"
+                           " AND kvart IS NOT DISTINCT FROM $6 AND kvart1 IS NOT DISTINCT FROM $7) RETURNING id")
+                .arg(QLatin1String(kColumns)),
+            params);
+        ok = in.ok();
+        added += in.rows();
+    }
+    if (ok && db.run(QStringLiteral("COMMIT")))
+        return added;
+    *error = db.error();
+    db.run(QStringLiteral("ROLLBACK"));
+    return -1;
 }
 
 QString NoteSave::reason() const

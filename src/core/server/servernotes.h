@@ -26,6 +26,12 @@ PersonalMode personalModeFromText(const QString &text); // "own", anything else 
 bool ensureNoteSchema(PgConnection &db, QString *error);
 bool setPersonalMode(PgConnection &db, PersonalMode mode, QString *error);
 
+// Adds the «Мой» entries of a directory file to the list this role sees
+// on the server, in one transaction, leaving out those it already holds
+// (all seven fields equal). The file is only read. The number added, or -1
+// with *error set.
+int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error);
+
 struct NoteSave {
     enum class Status { Saved, Changed, Deleted, Failed };
     Status status = Status::Failed;

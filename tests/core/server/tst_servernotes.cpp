@@ -5,12 +5,18 @@
 #include "pgcluster.h"
 #include "testdb.h"
 
+#include "core/personal/personalmodel.h"
+#include "core/search/recordsource.h"
+#include "core/search/searchquery.h"
 #include "core/server/editionwatch.h"
+#include "core/server/officenotes.h"
 #include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
 #include "core/server/servernotes.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -162,6 +168,90 @@ private slots:
         setMode(PersonalMode::Shared);
         QVERIFY(b.notes->refresh());
         QCOMPARE(b.rows().size(), 2);
+    }
+
+    // The «Мой» grid of two seats: every save goes to the server; a stale one
+    // shows the other seat's row and names what was typed; offline, a save
+    // is refused with a message and the typed row stays until the server is back.
+    void gridSavesThroughTheServer()
+    {
+        test::TestDb copyA, copyB;
+        OfficeNotes a(PgCluster::kSeat, copyA.store.get()), b(PgCluster::kSeat, copyB.store.get());
+        RecordSource sa(DirectoryKind::Personal), sb(DirectoryKind::Personal);
+        const SearchQuery all = buildSearchQuery({}, DirectoryKind::Personal, SortField::Name, DirectoryKind::Personal);
+        for (auto [source, copy, notes] : {std::tuple{&sa, &copyA, &a}, std::tuple{&sb, &copyB, &b}}) {
+            QVERIFY(notes->refresh() && notes->isOnline());
+            source->setStore(copy->store.get());
+            source->setWriter(notes);
+            source->setQuery(all);
+            source->refresh();
+        }
+        PersonalModel ma(&sa), mb(&sb);
+        QSignalSpy refusedB(&mb, &PersonalModel::writeFailed);
+
+        QVERIFY(ma.setData(ma.index(0, 0), QStringLiteral("04")));
+        QVERIFY(ma.setData(ma.index(0, 1), QStringLiteral("Аварийная")));
+        QVERIFY(ma.submitPending());
+        QCOMPARE(sa.recordCount(), 1);
+        QVERIFY(b.refresh());
+        sb.refresh();
+        QCOMPARE(mb.data(mb.index(0, 1)).toString(), QStringLiteral("Аварийная"));
+
+        QVERIFY(ma.setData(ma.index(0, 1), QStringLiteral("Аварийная служба")));
+        QVERIFY(ma.submitPending());
+        QVERIFY(mb.setData(mb.index(0, 1), QStringLiteral("Газовая")));
+        QVERIFY(!mb.submitPending());
+        QCOMPARE(refusedB.size(), 1);
+        QVERIFY(refusedB.takeFirst().at(0).toString().contains(QStringLiteral("Газовая")));
+        QVERIFY(!mb.hasPendingRow());
+        QCOMPARE(mb.data(mb.index(0, 1)).toString(), QStringLiteral("Аварийная служба"));
+
+        QVERIFY(ma.removeEntry(0));
+        QVERIFY(!mb.removeEntry(0));
+        QCOMPARE(refusedB.size(), 1);
+        QCOMPARE(sb.recordCount(), 0);
+
+        QVERIFY(m_cluster.stop());
+        QVERIFY(ma.setData(ma.index(0, 1), QStringLiteral("Без связи")));
+        QSignalSpy refusedA(&ma, &PersonalModel::writeFailed);
+        QVERIFY(!ma.submitPending());
+        QVERIFY(!a.isOnline());
+        QVERIFY(refusedA.at(0).at(0).toString().contains(QStringLiteral("Нет связи")));
+        QVERIFY(ma.hasPendingRow());
+        QVERIFY(!a.refresh());
+        QVERIFY(m_cluster.restart());
+        QVERIFY(a.refresh() && a.isOnline());
+        QVERIFY(ma.submitPending());
+        QVERIFY(serverRows(PgCluster::kSuper).first().endsWith(QStringLiteral("|Без связи")));
+    }
+
+    // An administrator adds a seat's local entries: once, without
+    // duplicates, the file left byte for byte as it was.
+    void localEntriesAddedOnce()
+    {
+        Seat office(PgCluster::kSeat);
+        QVERIFY(office.notes->insert({"101", "Пожарная", {}, {}, {}, {}, {}}).ok());
+        test::TestDb local;
+        local.add(DirectoryKind::Personal, {"101", "Пожарная", {}, {}, {}, {}, {}});
+        local.add(DirectoryKind::Personal, {"102", "Полиция", "Ленина", "1", {}, {}, {}});
+        local.add(DirectoryKind::Personal, {"103", "Скорая; DROP TABLE korvana.note", {}, {}, {}, {}, {}});
+        local.store.reset();
+        QFile file(local.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+        file.close();
+        for (const char *added : {"добавлено записей: 2", "добавлено записей: 0"}) {
+            QProcess import;
+            import.start(QStringLiteral(KORVANA_IMPORT_EXE),
+                         {QStringLiteral("--server"), PgCluster::kSeat, QStringLiteral("--personal-from"), local.path()});
+            QVERIFY(import.waitForFinished(30000));
+            QCOMPARE(import.exitCode(), 0);
+            QVERIFY2(QString::fromLocal8Bit(import.readAllStandardOutput()).contains(QString::fromUtf8(added)),
+                     added);
+        }
+        QCOMPARE(serverRows(PgCluster::kSuper).size(), 3);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256), before);
     }
 
     // A change reaches another seat's watch within a second; a server
