@@ -5,6 +5,7 @@
 #include "core/server/editionwatch.h"
 #include "core/server/officenotes.h"
 #include "gui/app/officeseat.h"
+#include "core/store/directorykind.h"
 #include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
 
@@ -27,18 +28,30 @@ OfficePersonal::OfficePersonal(OfficeSeat &seat, Store *store, RecordSource *per
     m_personal->setWriter(m_notes);
     // The watch says when the server's rows changed, and when it is back
     // after an outage; the mirror is read then, never during typing.
-    connect(seat.watch(), &EditionWatch::notesChanged, m_notes, &OfficeNotes::refresh);
+    connect(seat.watch(), &EditionWatch::notesChanged, this, &OfficePersonal::take);
     connect(seat.watch(), &EditionWatch::connectionLost, this, [this] { online(false); });
     connect(&seat, &OfficeSeat::editionTaken, m_notes, &OfficeNotes::refresh);
     // Queued: a save announces the mirror while its row is still pending.
     connect(m_notes, &OfficeNotes::mirrorChanged, this, &OfficePersonal::follow, Qt::QueuedConnection);
     connect(m_personal, &RecordSource::repositioned, this, [this] {
         if (m_stale)
-            follow();
+            take();
     }, Qt::QueuedConnection);
     m_editTriggers = int(m_window.grid(DirectoryKind::Personal)->editTriggers());
     connect(m_notes, &OfficeNotes::onlineChanged, this, &OfficePersonal::online);
     online(m_notes->isOnline());
+}
+
+void OfficePersonal::take()
+{
+    // A row being edited keeps the rows and versions it was read with: its
+    // save is checked against them when it is left, then the rest follows.
+    if (m_model->hasPendingRow()) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
+    m_notes->refresh();
 }
 
 void OfficePersonal::follow()
@@ -47,7 +60,10 @@ void OfficePersonal::follow()
         m_stale = true;
         return;
     }
-    m_stale = false;
+    // A hidden tab is searched again when it is chosen; refreshing it now
+    // would put its count and entry in the shared displays.
+    if (kindForTab(m_window.searchPanel().tabs->currentIndex() + 1) != DirectoryKind::Personal)
+        return;
     // The current entry stays current wherever the new rows put it.
     const int at = m_personal->absolutePosition();
     const qint64 id = at >= 0 ? m_personal->rowId(at) : -1;

@@ -24,7 +24,8 @@ public:
     OfficeNotes *notes() const { return m_notes; }
 
 private:
-    void follow();
+    void take();   // the server's rows into the mirror, unless a row is being edited
+    void follow(); // the mirror into the tab
     void online(bool up);
 
     OfficeNotes *m_notes;

@@ -13,6 +13,8 @@
 #include "core/server/serveredition.h"
 #include "core/store/store.h"
 #include "gui/app/officeseat.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -99,6 +101,7 @@ private slots:
     {
         AppFixture f(test::withFile(QStringLiteral("settings.ini"), kSeatSettings));
         QTRY_VERIFY_WITH_TIMEOUT(f.app->seat()->watch()->isConnected(), 10000);
+        f.app->window()->searchPanel().tabs->setCurrentIndex(2); // «Мой»
         RecordSource *mine = f.app->source(DirectoryKind::Personal);
         PersonalModel *model = f.app->personalModel();
         const int before = mine->recordCount();
@@ -112,6 +115,7 @@ private slots:
         QVERIFY(other.open(PgCluster::kSeat));
         QVERIFY(other.run(QStringLiteral("INSERT INTO korvana.note (n_tel, family) VALUES ('900', 'Соседний пост')")));
         QTRY_COMPARE_WITH_TIMEOUT(mine->recordCount(), before + 1, 1000);
+        QCOMPARE(f.count(), QStringLiteral("из %1").arg(before + 1));
 
         const int row = rowOf(QStringLiteral("900"));
         QVERIFY(model->setData(model->index(row, 1), QStringLiteral("Мой пост")));
