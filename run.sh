@@ -8,13 +8,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev
-          mdbtools-dev libmdb3 fonts-dejavu-core qt6-translations-l10n
+          mdbtools-dev libmdb3 libpq-dev fonts-dejavu-core qt6-translations-l10n
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev
           xvfb openbox xdotool x11-utils dbus-daemon libqrencode-dev)
-# Needed only by the tests: a QR decoder (the QR window read back) and the
-# desktop's link opener (a tel: link handed to a test telephone).
-TEST_PACKAGES=(zbar-tools xdg-utils)
+# Only the test command installs these: trying Korvana must not install and
+# start a database server (the office tests start their own throw-away
+# cluster); a QR decoder reads the QR window back; the desktop's link opener
+# hands a tel: link to a test telephone.
+TEST_PACKAGES=(postgresql zbar-tools xdg-utils)
 
 # install_missing [package...]: the PACKAGES list and the packages given.
 install_missing() {

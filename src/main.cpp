@@ -48,6 +48,7 @@ int main(int argc, char **argv)
     QSettings settings;
     // The directory and its side files are found in the current directory.
     korvana::AppController controller(QDir::currentPath(), &settings);
+    controller.setOfficeService(options.server);
     controller.start();
     return app.exec();
 }

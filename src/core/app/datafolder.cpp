@@ -35,6 +35,10 @@ StartOptions parseStartOptions(const QStringList &arguments)
         } else if (arg.startsWith(kDataFolderOption + u'=')) {
             options.enterDataFolder = true;
             options.dataFolder = arg.mid(kDataFolderOption.size() + 1);
+        } else if (arg == QLatin1String("--server") && i + 1 < arguments.size()) {
+            options.server = arguments.at(++i);
+        } else if (arg.startsWith(QLatin1String("--server="))) {
+            options.server = arg.mid(9);
         }
     }
     return options;
@@ -43,7 +47,7 @@ StartOptions parseStartOptions(const QStringList &arguments)
 QString usageText()
 {
     return QStringLiteral(
-        "Usage: korvana [--data-folder[=DIR]]\n"
+        "Usage: korvana [--data-folder[=DIR]] [--server NAME]\n"
         "\n"
         "Telephone directory of the town with dialing through a modem.\n"
         "The directory kadu.db and the files kadumy.txt and WGridCol.txt are\n"
@@ -52,6 +56,9 @@ QString usageText()
         "  --data-folder[=DIR]  work in DIR instead, creating it when missing;\n"
         "                       without DIR: $XDG_DATA_HOME/korvana\n"
         "                       (~/.local/share/korvana)\n"
+        "  --server NAME        an office seat: take the directory from the\n"
+        "                       server of the libpq service NAME (pg_service.conf);\n"
+        "                       also [Server] Service=NAME in the settings\n"
         "  -h, --help           show this text\n"
         "  --version            show the version\n");
 }

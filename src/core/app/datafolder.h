@@ -15,12 +15,15 @@ struct StartOptions {
     bool enterDataFolder = false;
     // The folder it named; empty means defaultDataFolder().
     QString dataFolder;
+    // --server NAME: an office seat on the server of that libpq service.
+    QString server;
 };
 
 // Reads the program's own options from the raw command line (program name
 // first). Anything else is left to Qt and otherwise ignored, as before.
 //   --data-folder          the per-user data folder
 //   --data-folder=DIR      DIR (also "--data-folder DIR")
+//   --server NAME (also "--server=NAME")
 //   --help, -h / --version
 StartOptions parseStartOptions(const QStringList &arguments);
 

@@ -691,6 +691,19 @@ void Store::wrote(DirectoryKind kind)
     ++m_versions[int(kind) - 1];
 }
 
+void Store::takeOver(std::unique_ptr<Store> fresh)
+{
+    qDeleteAll(m_statements);
+    m_statements.clear();
+    std::swap(m_db, fresh->m_db);
+    m_path = fresh->m_path;
+    m_dataVersion = fresh->m_dataVersion;
+    registerFunctions(); // their data points into this store, not the one going away
+    for (DirectoryKind kind : kAllKinds)
+        wrote(kind);
+    fresh.reset();
+}
+
 void Store::noticeOutsideWrites()
 {
     Statement *s = statement(QStringLiteral("PRAGMA data_version"));

@@ -129,6 +129,11 @@ public:
     // value lists are dropped. Cheap enough for every search.
     void noticeOutsideWrites();
 
+    // Takes over the connection of `fresh`, a store just opened on the file
+    // that now has this store's name (a new edition renamed over it). Every
+    // table counts as written, so record sources and images start again.
+    void takeOver(std::unique_ptr<Store> fresh);
+
     static QString shadowColumn(const QString &field); // "k_" + lower-case field
     static QStringList shadowColumns(DirectoryKind kind);
 

@@ -9,6 +9,9 @@
 #include "core/window/columnwidths.h"
 #include "core/window/layoutpass.h"
 #include "core/window/twips.h"
+#include "core/app/networkfolder.h"
+#include "gui/app/networkwarning.h"
+#include "gui/app/officeseat.h"
 #include "gui/app/opendatabase.h"
 #include "gui/dialer/dialerpanel.h"
 #include "gui/personal/personalgrid.h"
@@ -66,7 +69,15 @@ PersonalModel *AppController::personalModel() const
 
 void AppController::start()
 {
-    m_store = openDirectoryFile(m_folder);
+    m_service = OfficeSeat::serviceFor(m_service, *m_settings);
+    if (m_service.isEmpty()) {
+        const QString dbPath = QDir(m_folder).filePath(QStringLiteral("kadu.db"));
+        warnOfNetworkFolder(dbPath, filesystemTypeOf(dbPath), *m_settings);
+        m_store = openDirectoryFile(m_folder);
+    } else {
+        m_seat = new OfficeSeat(m_service, this);
+        m_store = m_seat->openCopy();
+    }
 
     MainWindow *w = m_window.get();
     auto *images = new SearchImages(m_store.get(), this);
@@ -104,6 +115,16 @@ void AppController::start()
     m_dialer->checkSettings();
     // Built in the background once the first result is on screen.
     QTimer::singleShot(0, images, &SearchImages::start);
+    if (m_seat) {
+        // A new edition taken while running: every directory searches it at once.
+        // (The search images see the change and are built again.)
+        connect(m_seat, &OfficeSeat::editionTaken, this, [this] {
+            for (DirectoryView &d : *m_directories)
+                d.source->refresh();
+            m_search->runSearch();
+        });
+        m_seat->listen(m_store.get());
+    }
 }
 
 void AppController::loadPropertySettings()

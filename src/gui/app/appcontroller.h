@@ -16,6 +16,7 @@ namespace korvana {
 class DialerPanel;
 class Directories;
 class MainWindow;
+class OfficeSeat;
 class PersonalGrid;
 class PersonalModel;
 class RecordSource;
@@ -33,6 +34,13 @@ public:
     AppController(const QString &folder, QSettings *settings, qreal logicalDpi = 0,
                   QObject *parent = nullptr);
     ~AppController() override;
+
+    // Makes the window a seat of the office server of `service` (a libpq
+    // service name): its directory is the seat's copy of the served edition.
+    // Called before start(); without it the settings' [Server] Service
+    // counts, and without that the folder's kadu.db.
+    void setOfficeService(const QString &service) { m_service = service; }
+    OfficeSeat *seat() const { return m_seat; }
 
     // Loads everything and shows the window; the first search runs when the
     // focus lands in the number field.
@@ -61,6 +69,8 @@ private:
 
     QString m_folder;
     QSettings *m_settings;
+    QString m_service;
+    OfficeSeat *m_seat = nullptr;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Directories> m_directories;

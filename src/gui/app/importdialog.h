@@ -7,6 +7,8 @@ class QWidget;
 
 namespace korvana {
 
+class PgConnection;
+
 // Imports an Access file into a new directory file (see importAccessFile)
 // while a modal progress dialog shows "rows done of rows total" and keeps the
 // window responsive. Cancel aborts the import and leaves no file at dbPath.
@@ -20,5 +22,10 @@ bool importAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const
 // updateFromAccessFile): Cancel leaves dbPath as it was.
 bool updateFromAccessFileWithProgress(QWidget *parent, const QString &mdbPath, const QString &dbPath,
                                       QString *error, QStringList *warnings = nullptr);
+
+// Takes the server's edition into a seat's copy (see fetchServedEdition)
+// with the same dialog; Cancel keeps the copy as it was (*cancelled set).
+bool fetchServedEditionWithProgress(QWidget *parent, PgConnection &db, const QString &copyPath,
+                                    QString *error, bool *cancelled = nullptr);
 
 } // namespace korvana
