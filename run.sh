@@ -12,11 +12,11 @@ PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-d
           desktop-file-utils appstream dpkg-dev lintian
           clang-14 libfuzzer-14-dev
           xvfb openbox xdotool x11-utils dbus-daemon libqrencode-dev)
-# Needed only by the tests: a QR decoder (the QR window read back), the
-# desktop's link opener (a tel: link handed to a test telephone), and the
-# database server the office tests start as a throw-away cluster (trying
-# Korvana must not install and start a database server).
-TEST_PACKAGES=(zbar-tools xdg-utils postgresql)
+# Only the test command installs these: trying Korvana must not install and
+# start a database server (the office tests start their own throw-away
+# cluster); a QR decoder reads the QR window back; the desktop's link opener
+# hands a tel: link to a test telephone.
+TEST_PACKAGES=(postgresql zbar-tools xdg-utils)
 
 # install_missing [package...]: the PACKAGES list and the packages given.
 install_missing() {

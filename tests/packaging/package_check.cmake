@@ -97,7 +97,7 @@ string(STRIP "${depends}" depends)
 string(REGEX REPLACE " *\\([^)]*\\)" "" names "${depends}")
 string(REPLACE ", " ";" names "${names}")
 string(REPLACE "," ";" names "${names}")
-set(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlite3-0 libmdb3 libqrencode4
+set(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlite3-0 libmdb3 libqrencode4 libpq5
            libc6 libstdc++6 qt6-qpa-plugins fonts-dejavu-core)
 # Pulled in by what the programs link against: glib by libmdb's interface,
 # libgcc by C++ exception unwinding.

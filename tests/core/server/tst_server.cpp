@@ -191,6 +191,15 @@ private slots:
         const ServerLoadResult failed = loadServerEditionFromDb(PgCluster::kLoader, junk);
         QVERIFY(!failed.ok);
         QVERIFY(!failed.error.isEmpty());
+        // The server going down halfway through.
+        bool stopped = false;
+        const ServerLoadResult cut = loadServerEditionFromDb(PgCluster::kLoader, m_town.path(), [&](qint64, qint64) {
+            stopped = stopped || m_cluster.stop();
+            return true;
+        });
+        QVERIFY(stopped);
+        QVERIFY(!cut.ok && !cut.cancelled);
+        QVERIFY2(m_cluster.restart(), qPrintable(m_cluster.error()));
         // The seat's role may not load at all.
         const ServerLoadResult refused = loadServerEditionFromDb(PgCluster::kSeat, m_town.path());
         QVERIFY(!refused.ok);
