@@ -16,7 +16,10 @@ namespace korvana {
 
 namespace {
 
-const QString kOffline = QStringLiteral("МОЙ: нет связи с сервером, только просмотр");
+// Short enough for the status box; the tooltip says the rest.
+const QString kOffline = QStringLiteral("Нет связи с сервером");
+const QString kOfflineTip = QStringLiteral("МОЙ справочник показан таким, каким был при последней связи; "
+                                           "изменения не сохраняются до её восстановления.");
 
 } // namespace
 
@@ -81,10 +84,13 @@ void OfficePersonal::online(bool up)
     DirectoryGrid *grid = m_window.grid(DirectoryKind::Personal);
     grid->setEditTriggers(up ? QAbstractItemView::EditTriggers(m_editTriggers) : QAbstractItemView::NoEditTriggers);
     QLabel *status = m_window.dialPanel().status;
-    if (!up)
+    if (!up) {
         status->setText(kOffline);
-    else if (status->text() == kOffline)
+        status->setToolTip(kOfflineTip);
+    } else if (status->text() == kOffline) {
         status->clear();
+        status->setToolTip({});
+    }
 }
 
 } // namespace korvana

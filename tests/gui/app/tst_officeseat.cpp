@@ -16,6 +16,7 @@
 #include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
 
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -148,8 +149,15 @@ private slots:
                      qPrintable(text));
             QVERIFY(f.app->store());
             QCOMPARE(f.count(), QStringLiteral("из %1").arg(f.app->store()->tableRowCount(DirectoryKind::Residents)));
+            // «Мой» shows its last rows and takes no edits until the server is back.
+            QLabel *status = f.app->window()->dialPanel().status;
+            DirectoryGrid *grid = f.app->window()->grid(DirectoryKind::Personal);
+            QCOMPARE(status->text(), QStringLiteral("Нет связи с сервером"));
+            QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
             QVERIFY2(m_cluster.restart(), qPrintable(m_cluster.error()));
             QTRY_VERIFY_WITH_TIMEOUT(f.app->seat()->watch()->isConnected(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(status->text().isEmpty(), 5000);
+            QVERIFY(grid->editTriggers() != QAbstractItemView::NoEditTriggers);
         }
         // A service nobody defined, and no copy yet: what the administrator must do.
         AppFixture f(test::withFile(QStringLiteral("settings.ini"), "[Server]\nService=nowhere\n"));
