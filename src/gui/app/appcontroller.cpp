@@ -72,6 +72,7 @@ void AppController::start()
     m_directories = std::make_unique<Directories>(*w, m_store.get(), images, this);
     m_search = new SearchController(*w, *m_directories, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
+    w->setFocusHome([this] { return m_window->searchPanel().fields[int(m_search->sortField()) - 1]; });
     m_dialer = new DialerPanel(w->dialPanel(), w, this);
     m_dialer->attempt().setSettings(m_settings);
     m_personal = new PersonalGrid(*w, *m_directories, m_store.get(), this);
@@ -135,8 +136,8 @@ void AppController::restorePlacement()
     for (QScreen *s : QGuiApplication::screens())
         if (s != QGuiApplication::primaryScreen())
             screens << s->availableGeometry();
-    m_placement = keepOnScreen(readPlacement(*m_settings, Placement{}), screens,
-                               m_window->logicalDpi());
+    m_placement = rescuePlacement(readPlacement(*m_settings, Placement{}), screens,
+                                  m_window->logicalDpi());
     m_window->setOuterPlacement(m_placement);
 }
 
