@@ -2,6 +2,9 @@
 
 #include "core/dialer/dialattempt.h"
 
+#include <QStringList>
+#include <QTimer>
+
 class QWidget;
 
 namespace korvana {
@@ -31,9 +34,15 @@ public:
     void showDialerMessage(const QString &text) override;
 
 private:
+    void showNextStatusLine();
+
     const DialPanel &m_panel;
     QWidget *m_messageParent;
     DialAttempt m_attempt;
+    QString m_statusText;
+    QStringList m_statusLines;
+    int m_statusLine = 0;
+    QTimer m_statusTurn;
 };
 
 } // namespace korvana
