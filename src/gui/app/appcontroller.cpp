@@ -15,6 +15,7 @@
 #include "gui/search/directories.h"
 #include "gui/search/searchcontroller.h"
 #include "gui/window/mainwindow.h"
+#include "gui/window/messages.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -158,12 +159,28 @@ void AppController::shutDown()
     m_directories->personalModel()->submitPending();
 
     QString error;
+    QStringList unsaved;
     if (!writeWidthFile(m_widths, QDir(m_folder).filePath(kWidthFileName), &error))
-        qWarning("WGridCol.txt not written: %s", qPrintable(error));
+        unsaved << QStringLiteral("Ширины столбцов не сохранены в файл %1:").arg(kWidthFileName) << error;
     if (!m_window->isMinimized()) {
         writePlacement(*m_settings, m_window->outerPlacement());
         m_settings->sync();
+        if (m_settings->status() != QSettings::NoError)
+            unsaved << QStringLiteral("Положение окна не сохранено в файл:")
+                    << QDir::toNativeSeparators(m_settings->fileName());
     }
+    reportUnsaved(unsaved);
+}
+
+void AppController::reportUnsaved(const QStringList &lines)
+{
+    // One message for everything the close could not keep.
+    if (lines.isEmpty())
+        return;
+    for (const QString &line : lines)
+        qWarning("%s", qPrintable(line));
+    showMessage(m_window.get(), lines + QStringList{QStringLiteral("Нажмите <Enter> или <OK>")},
+                MessageIcon::Critical, MessageButtons::Ok);
 }
 
 bool AppController::eventFilter(QObject *watched, QEvent *event)

@@ -57,6 +57,7 @@ private:
     void restorePlacement();
     void layout();
     void shutDown();
+    void reportUnsaved(const QStringList &lines);
 
     QString m_folder;
     QSettings *m_settings;

@@ -145,6 +145,23 @@ private slots:
         QVERIFY(!none.present && none.modem && none.exchangeIndex == 0 && none.ownNumbers.isEmpty());
     }
 
+    // A line counts by its first bytes, cut at a whole character (a UTF-8
+    // file stays UTF-8); nothing after the first bytes of a file is read.
+    void longLinesCutAndTheFileBounded()
+    {
+        const QString letters(kMaxSideLineBytes, u'Ж'); // two bytes each
+        const MyNumbers cut = parseMyNumbers("1\r\n2\r\na" + letters.toUtf8() + "\r\n12345 Ёж\r\n");
+        QCOMPARE(cut.ownNumbers, (QStringList{u'a' + letters.left(kMaxSideLineBytes / 2 - 1), u"12345 Ёж"_qs}));
+        QCOMPARE(cut.exchangeIndex, 1);
+
+        const QByteArray huge(kMaxSideFileBytes, 'x');
+        const MyNumbers bounded = parseMyNumbers("1\r\n2\r\n" + huge + "\r\n12345 after\r\n");
+        QCOMPARE(bounded.ownNumbers, QStringList{QString(kMaxSideLineBytes, u'x')});
+        WGridCol widths = WGridCol::withDefaults();
+        QCOMPARE(readWidthContent(widths, QByteArray(kMaxSideFileBytes - 1, ' ') + "\r\n901\r\n"), 0);
+        QCOMPARE(readWidthContent(widths, QByteArray(kMaxSideLineBytes - 3, ' ') + "901\r\n"), 1);
+    }
+
     void storedAsPlainNumbersAndReadBack()
     {
         QTemporaryDir dir;

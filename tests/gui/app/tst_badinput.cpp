@@ -152,6 +152,8 @@ private Q_SLOTS:
             QTest::addRow("%s binary", file) << file << binary;
             QTest::addRow("%s 100000 lines", file) << file << many;
             QTest::addRow("%s line of a megabyte", file) << file << (megaLine + "\r\n1000\r\n");
+            const QByteArray long8(8 << 20, 'x');
+            QTest::addRow("%s three lines of 8 MB", file) << file << (long8 + "\r\n" + long8 + "\r\n" + long8);
         }
     }
 
@@ -169,6 +171,8 @@ private Q_SLOTS:
         auto *commy = f.control<QComboBox>("Commy");
         QVERIFY(commy->count() >= 2 && commy->count() <= 2 + kMaxOwnNumbers);
         QCOMPARE(commy->itemText(0), AppController::builtInNumbers().first());
+        for (int i = 0; i < commy->count(); ++i)
+            QVERIFY(commy->itemText(i).size() <= kMaxSideLineBytes);
         QVERIFY(f.control<QComboBox>("ATC")->currentIndex() >= 0);
         for (const WGridCol::CellRef &ref : widthFileOrder()) {
             const float w = f.app->widths().cell(ref.grid, ref.cell);
@@ -241,6 +245,11 @@ private Q_SLOTS:
                 QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
                 QVERIFY(f.messages.last().lines.contains(QStringLiteral("Справочники будут пустыми.")));
                 QCOMPARE(f.messages.last().lines.last(), kPress);
+                if (variant == QLatin1String("missing")) // where the town goes, and a demo town
+                    QCOMPARE(f.messages.last().lines.mid(1, 4),
+                             (QStringList{QStringLiteral("Положите справочник города kadu.mdb (или готовый kadu.db) в эту папку:"),
+                                          f.folder(), QStringLiteral("Демонстрационный город делает команда:"),
+                                          QStringLiteral("korvana-demodata ") + f.folder() + QStringLiteral("/kadu.db")}));
             }
             QVERIFY(f.app->window()->isVisible());
             QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), residents);
@@ -292,6 +301,28 @@ private Q_SLOTS:
         QCOMPARE(noteRows(f.db.path()), notes);
         QCOMPARE(readBytes(widths).count('\n'), 24);
         QTest::qWait(50);
+    }
+
+    // The width file and the placement that cannot be written at the close
+    // (each name taken by a folder): one warning names both; the window
+    // still closes.
+    void closeThatCannotSave()
+    {
+        AppFixture f;
+        const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
+        QVERIFY(QDir().mkpath(widths));
+        QVERIFY(QFile::remove(f.settings->fileName()) || !QFile::exists(f.settings->fileName()));
+        QVERIFY(QDir().mkpath(f.settings->fileName()));
+        f.app->window()->close();
+        QVERIFY(!f.app->window()->isVisible());
+        QCOMPARE(f.messages.count(), 1);
+        const QStringList lines = f.messages.last().lines;
+        QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QStringLiteral("Ширины столбцов не сохранены в файл WGridCol.txt:"));
+        QVERIFY(!lines[1].isEmpty());
+        QCOMPARE(lines.mid(2), (QStringList{QStringLiteral("Положение окна не сохранено в файл:"),
+                                            f.settings->fileName(), QStringLiteral("Нажмите <Enter> или <OK>")}));
     }
 };
 

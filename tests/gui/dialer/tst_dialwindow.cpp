@@ -86,7 +86,7 @@ private Q_SLOTS:
         QStringList shown;
         QTimer::singleShot(200, this, [&] {
             shown << status->text();
-            for (const QString line : {QStringLiteral("Модем не отвечает"), QStringLiteral("«Отмена» прекращает ожидание"),
+            for (const QString &line : {QStringLiteral("Модем не отвечает"), QStringLiteral("«Отмена» прекращает ожидание"),
                                        QStringLiteral("Набираем номер - ,,2,1734")})
                 if (QTest::qWaitFor([&] { return status->text() == line; }, 5000))
                     shown << line;
