@@ -266,7 +266,7 @@ void DialAttempt::onPortError(QSerialPort::SerialPortError error)
 void DialAttempt::tellWhileWaiting(const QString &what)
 {
     m_silence.stop();
-    m_view.setStatusText(m_dialStatus + u'\n' + what + QStringLiteral("\n«Отмена» прекращает ожидание"));
+    m_view.setStatusText(m_dialStatus + u'\n' + what + QStringLiteral("\n«Отмена» прервёт ожидание"));
 }
 
 void DialAttempt::cancel()

@@ -86,7 +86,7 @@ private Q_SLOTS:
         QStringList shown;
         QTimer::singleShot(200, this, [&] {
             shown << status->text();
-            for (const QString &line : {QStringLiteral("Модем не отвечает"), QStringLiteral("«Отмена» прекращает ожидание"),
+            for (const QString &line : {QStringLiteral("Модем не отвечает"), QStringLiteral("«Отмена» прервёт ожидание"),
                                        QStringLiteral("Набираем номер - ,,2,1734")})
                 if (QTest::qWaitFor([&] { return status->text() == line; }, 5000))
                     shown << line;
@@ -97,9 +97,9 @@ private Q_SLOTS:
         QTRY_COMPARE(modem->received(), QByteArray("ATDP,,2,1734;\rATH\r"));
         QVERIFY(f->messages.texts().isEmpty());
         QVERIFY(!f->app->dialer()->attempt().cancelFlag());
-        QCOMPARE(shown, (QStringList{"Набираем номер - ,,2,1734", "Модем не отвечает", "«Отмена» прекращает ожидание",
+        QCOMPARE(shown, (QStringList{"Набираем номер - ,,2,1734", "Модем не отвечает", "«Отмена» прервёт ожидание",
                                      "Набираем номер - ,,2,1734",
-                                     "Набираем номер - ,,2,1734 Модем не отвечает «Отмена» прекращает ожидание"}));
+                                     "Набираем номер - ,,2,1734 Модем не отвечает «Отмена» прервёт ожидание"}));
         QCOMPARE(status->text(), QString());
         QTest::qWait(1600);
         QCOMPARE(status->text(), QString()); // no line comes back after the end
