@@ -9,6 +9,7 @@
 #include <QSettings>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -34,7 +35,8 @@ const QString kDialStatus = QStringLiteral("Набираем номер - ");
 bool mayOpen(const QString &device)
 {
 #ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+    // By the effective user, as the open itself is checked.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) == 0;
 #else
     Q_UNUSED(device);
     return true;

@@ -1,11 +1,16 @@
 // Bad input on the real window: nasty search texts, huge side files, unusable
-// directory files, the window closed during a copy question.
+// directory files, a port without access, the window closed during a copy
+// question or unable to save.
 #include "appfixture.h"
 #include "core/app/sidefiles.h"
 #include "core/search/recordsource.h"
 #include "core/search/searchquery.h"
 #include "gui/search/searchcontroller.h"
+#include "modemsimulator.h"
 #include "testfiles.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
 
 #include <QComboBox>
 #include <QFile>
@@ -301,6 +306,28 @@ private Q_SLOTS:
         QCOMPARE(noteRows(f.db.path()), notes);
         QCOMPARE(readBytes(widths).count('\n'), 24);
         QTest::qWait(50);
+    }
+
+    // A port this user may not open: the message names the device and the
+    // group to join, and nothing reaches the line.
+    void portWithoutAccess()
+    {
+        test::ModemSimulator modem;
+        QVERIFY(QFile::setPermissions(modem.slavePath(), QFile::ReadOwner | QFile::WriteOwner));
+        AppFixture f(test::withFile(QStringLiteral("kadumy.txt"), "1\r\n3\r\n"));
+        f.settings->setValue(QStringLiteral("Ports/Com3"), modem.slavePath());
+        {
+            AsOrdinaryUser ordinary;
+            if (!ordinary.switched)
+                QSKIP("only root can become a user without access here");
+            f.control<QAbstractButton>("Command2")->click();
+        }
+        QCOMPARE(f.messages.count(), 1);
+        QCOMPARE(f.messages.last().lines,
+                 (QStringList{QStringLiteral("COM:3 не подключен. Выберите другой СОМ."),
+                              QStringLiteral("%1: нет доступа, пользователь должен быть в группе %2.")
+                                      .arg(modem.slavePath(), QFileInfo(modem.slavePath()).group())}));
+        QVERIFY(modem.received().isEmpty());
     }
 
     // The width file and the placement that cannot be written at the close
