@@ -202,9 +202,7 @@ private slots:
         QTest::newRow("above both") << Placement{1000, -20000, 9970, 6990} << false;
         QTest::newRow("33 x 41 px") << Placement{1000, 1000, 33 * 15, 41 * 15} << false;
         QTest::newRow("height 0") << Placement{1000, 1000, 9970, 0} << false;
-        QTest::newRow("width -5000") << Placement{1000, 1000, -5000, 6990} << false;
         QTest::newRow("1e7 square") << Placement{1000, 1000, 1e7f, 1e7f} << false;
-        QTest::newRow("wider than any screen") << Placement{0, 0, 3300 * 15, 900 * 15} << false;
         QTest::newRow("far away") << Placement{3e38f, 1000, 9970, 6990} << false;
     }
     void placementThatCannotBeShownGoesHome()

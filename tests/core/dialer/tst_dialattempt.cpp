@@ -280,27 +280,6 @@ private slots:
         QCOMPARE(after, status);
         QVERIFY(rig.endedCleanly() && rig.view.messages.isEmpty());
     }
-
-    // The port's line as it always was, then the device and the reason.
-    void portFailureSaysDeviceAndReason()
-    {
-        const QString first = QStringLiteral("COM:2 не подключен. Выберите другой СОМ.\r");
-        PortFailure f;
-        f.device = QStringLiteral("/dev/ttyS1");
-        f.exists = false;
-        QCOMPARE(portOpenFailureText(2, f), first + QStringLiteral("/dev/ttyS1: нет такого устройства."));
-        f.exists = true;
-        f.accessible = false;
-        f.group = QStringLiteral("uucp");
-        QCOMPARE(portOpenFailureText(2, f),
-                 first + QStringLiteral("/dev/ttyS1: нет доступа, пользователь должен быть в группе uucp."));
-        f.accessible = true;
-        f.error = QSerialPort::PermissionError;
-        QCOMPARE(portOpenFailureText(2, f), first + QStringLiteral("/dev/ttyS1: порт занят другой программой."));
-        f.error = QSerialPort::UnknownError;
-        f.systemText = QStringLiteral("Input/output error");
-        QCOMPARE(portOpenFailureText(2, f), first + QStringLiteral("/dev/ttyS1: Input/output error"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDialAttempt)
