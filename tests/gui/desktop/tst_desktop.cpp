@@ -176,7 +176,7 @@ private Q_SLOTS:
     }
 
     // A stored placement of no area (a window never mapped) starts at the
-    // design placement; dragged from its corner, the window stops at a size
+    // design placement; made as small as can be, the window stops at a size
     // that still shows the search fields, the count and a grid row.
     void noAreaPlacementAndTheSmallestWindow()
     {
@@ -192,8 +192,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w->isActiveWindow(), 5000);
         QTRY_COMPARE(w->frameGeometry(), QRect(px(1000), px(1000), px(9970), px(6990)));
 
-        const QRect frame = w->frameGeometry();
-        desktop.drag(frame.bottomRight() - QPoint(2, 2), frame.topLeft() + QPoint(40, 40));
+        // Asked of the window manager by another program, as a resize is.
+        QProcess *resize = desktop.launch({QStringLiteral("xdotool"), QStringLiteral("windowsize"),
+                                           QString::number(w->winId()), QStringLiteral("33"), QStringLiteral("41")});
+        QVERIFY(resize->waitForFinished(5000));
         QTRY_COMPARE(w->size(), QSize(px(kMinimumClientWidth), px(kMinimumClientHeight)));
         const QRect client = w->rect();
         for (const char *name : {"Tent", "Tefio", "Testr", "Tedom", "Tekv", "Label7", "Command1"}) {
