@@ -201,6 +201,7 @@ private slots:
         QTest::newRow("right of both") << Placement{60000, 1000, 12000, 8000} << false;
         QTest::newRow("above both") << Placement{1000, -20000, 9970, 6990} << false;
         QTest::newRow("33 x 41 px") << Placement{1000, 1000, 33 * 15, 41 * 15} << false;
+        QTest::newRow("33 px wide") << Placement{1000, 1000, 33 * 15, 6990} << false;
         QTest::newRow("height 0") << Placement{1000, 1000, 9970, 0} << false;
         QTest::newRow("1e7 square") << Placement{1000, 1000, 1e7f, 1e7f} << false;
         QTest::newRow("far away") << Placement{3e38f, 1000, 9970, 6990} << false;
