@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     if (mine.port && (*mine.port < 1 || *mine.port > 9 || !mine.modem))
         std::abort();
+    for (const QString &number : mine.ownNumbers)
+        if (number.size() > kMaxSideLineBytes)
+            std::abort();
 
     WGridCol table = WGridCol::withDefaults();
     const int taken = readWidthContent(table, content);

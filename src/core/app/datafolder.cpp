@@ -1,6 +1,7 @@
 #include "core/app/datafolder.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -99,6 +100,36 @@ bool enterDataFolder(const QString &folder, QString *error)
     if (!QDir::setCurrent(absolute))
         return fail(QStringLiteral("cannot enter the data folder %1").arg(absolute));
     return true;
+}
+
+namespace {
+
+QString shellWord(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./~+=:,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+} // namespace
+
+QString demoTownCommand(const QString &folder, const QString &programDir)
+{
+    const QString tool = QStringLiteral("korvana-demodata");
+    QString program = tool;
+    const QDir dir(programDir);
+    for (const QString &relative : {tool, QStringLiteral("../tools/") + tool}) {
+        const QString candidate = QDir::cleanPath(dir.filePath(relative));
+        if (!programDir.isEmpty() && QFileInfo(candidate).isExecutable()) {
+            program = candidate;
+            break;
+        }
+    }
+    return shellWord(QDir::toNativeSeparators(program)) + QLatin1Char(' ')
+           + shellWord(QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("kadu.db"))));
 }
 
 } // namespace korvana

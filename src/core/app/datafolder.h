@@ -38,4 +38,10 @@ QString defaultDataFolder();
 // On failure the current directory is left as it was and error says why.
 bool enterDataFolder(const QString &folder, QString *error);
 
+// The command that makes a demo town's kadu.db in `folder`, for a shell:
+// the demo data tool beside the program in `programDir` (an installed
+// package) or in the build's tools folder, else by its bare name; paths
+// quoted where a shell would split them.
+QString demoTownCommand(const QString &folder, const QString &programDir);
+
 } // namespace korvana

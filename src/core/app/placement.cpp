@@ -57,23 +57,34 @@ QString numberText(float value)
     return QString::fromLatin1(buffer, end - buffer);
 }
 
-Placement keepOnScreen(const Placement &placement, const QList<QRect> &availableScreens,
-                       double dpi)
+Placement rescuePlacement(const Placement &placement, const QList<QRect> &availableScreens,
+                          double dpi)
 {
+    const Placement defaults;
+    Placement home = defaults;
+    if (!availableScreens.isEmpty()) {
+        const QRect &primary = availableScreens.front();
+        home.left = float(pixelsToTwips(primary.left(), dpi) + defaults.left);
+        home.top = float(pixelsToTwips(primary.top(), dpi) + defaults.top);
+    }
+    const Placement &p = placement;
+    if (!std::isfinite(p.left) || !std::isfinite(p.top) || !std::isfinite(p.width)
+        || !std::isfinite(p.height) || p.width < kMinimumClientWidth
+        || p.height < kMinimumClientHeight)
+        return home;
     if (availableScreens.isEmpty())
         return placement;
-    const QRect window = twipsToPixels(
-        QRectF(placement.left, placement.top, placement.width, placement.height), dpi);
+    // Far outside any screen the pixel conversion would overflow an int.
+    constexpr double kFar = 1.0e8;
+    if (std::abs(p.left) > kFar || std::abs(p.top) > kFar || p.width > kFar || p.height > kFar)
+        return home;
+    const QRect window = twipsToPixels(QRectF(p.left, p.top, p.width, p.height), dpi);
+    bool fits = false, seen = false;
     for (const QRect &screen : availableScreens) {
-        if (window.intersects(screen))
-            return placement;
+        fits = fits || (window.width() <= screen.width() && window.height() <= screen.height());
+        seen = seen || window.intersects(screen);
     }
-    const Placement defaults;
-    const QRect &primary = availableScreens.front();
-    Placement moved = placement;
-    moved.left = float(pixelsToTwips(primary.left(), dpi) + defaults.left);
-    moved.top = float(pixelsToTwips(primary.top(), dpi) + defaults.top);
-    return moved;
+    return fits && seen ? placement : home;
 }
 
 } // namespace korvana

@@ -39,13 +39,23 @@ void writePlacement(QSettings &settings, const Placement &placement);
 // a decimal point, a negative one with a leading "-".
 QString numberText(float value);
 
-// When the placement overlaps none of `availableScreens` (pixel rectangles
-// at `dpi` logical dots per inch,
-// the primary screen first), for example because the monitor it was on is
-// gone, it is moved to the default left and top measured from the first
-// screen's top-left corner, keeping its size. Otherwise, or without any
-// screen, it is returned unchanged.
-Placement keepOnScreen(const Placement &placement, const QList<QRect> &availableScreens,
-                       double dpi);
+// The smallest client area, in twips, at which the search panel, the record
+// count and one grid row stay usable. The width is the right edge of the
+// count's frame (Frame6: 5760 + 975); the height is the client height of a
+// window at the smallest outer height the layout still stretches the grids
+// to (3600, grids 600 high: a heading and one row) less the design's title
+// bar and border (6990 - 6585).
+inline constexpr float kMinimumClientWidth = 6735.0f;
+inline constexpr float kMinimumClientHeight = 3600.0f - (6990.0f - 6585.0f);
+
+// The placement the window starts with. A stored one that this program
+// cannot have left is replaced by the design placement (Placement{}, its
+// left and top measured from the first screen's top-left corner): one
+// smaller than the minimum client area, or not finite, or larger than
+// every screen of `availableScreens` (pixel rectangles at `dpi` logical dots
+// per inch, the primary screen first), or overlapping none of them (the
+// monitor it was on is gone). Without any screen only the size is checked.
+Placement rescuePlacement(const Placement &placement, const QList<QRect> &availableScreens,
+                          double dpi);
 
 } // namespace korvana

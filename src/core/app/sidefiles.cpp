@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -20,29 +21,57 @@ namespace korvana {
 
 namespace {
 
+// Drops an incomplete UTF-8 sequence that a cut left at the end, so that a
+// cut line does not turn a UTF-8 file into Windows-1251.
+void dropCutCharacter(QByteArray &line)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(line.at(i)); };
+    qsizetype lead = line.size() - 1;
+    while (lead >= 0 && line.size() - lead < 4 && (byte(lead) & 0xC0) == 0x80)
+        --lead;
+    if (lead < 0 || byte(lead) < 0xC0)
+        return;
+    const qsizetype length = byte(lead) >= 0xF0 ? 4 : byte(lead) >= 0xE0 ? 3 : 2;
+    if (line.size() - lead < length)
+        line.truncate(lead);
+}
+
 // Up to maxLines lines of `in`. A line ends at CR LF, at a CR alone or at
-// an LF alone; the end of the data ends a last, unterminated line.
+// an LF alone; the end of the data ends a last, unterminated line. Only
+// the first kMaxSideLineBytes bytes of a line are kept, and no more than
+// kMaxSideFileBytes bytes are read.
 QList<QByteArray> readLines(QIODevice &in, int maxLines)
 {
     QList<QByteArray> lines;
     QByteArray line;
-    bool open = false;
+    bool open = false, cut = false;
+    qint64 budget = kMaxSideFileBytes;
     char c;
-    while (lines.size() < maxLines && in.getChar(&c)) {
+    while (lines.size() < maxLines && budget-- > 0 && in.getChar(&c)) {
         if (c != '\r' && c != '\n') {
-            line.append(c);
+            if (line.size() < kMaxSideLineBytes)
+                line.append(c);
+            else
+                cut = true;
             open = true;
             continue;
         }
         char next;
-        if (c == '\r' && in.peek(&next, 1) == 1 && next == '\n')
+        if (c == '\r' && budget > 0 && in.peek(&next, 1) == 1 && next == '\n') {
             in.getChar(&next);
+            --budget;
+        }
+        if (std::exchange(cut, false))
+            dropCutCharacter(line);
         lines.append(line);
         line.clear();
         open = false;
     }
-    if (open && lines.size() < maxLines)
+    if (open && lines.size() < maxLines) {
+        if (cut)
+            dropCutCharacter(line);
         lines.append(line);
+    }
     return lines;
 }
 

@@ -22,6 +22,12 @@ inline constexpr QLatin1String kWidthFileName("WGridCol.txt");
 // Non-numbers, infinities and NaN give nullopt.
 std::optional<float> parseNumberText(const QString &text);
 
+// Bounds on reading a side file: only the first kMaxSideLineBytes bytes of
+// a line count (the rest of it is skipped), and reading stops after
+// kMaxSideFileBytes bytes, far more than 101 lines of numbers and names.
+inline constexpr qsizetype kMaxSideLineBytes = 256;
+inline constexpr qint64 kMaxSideFileBytes = 64 * 1024;
+
 // ---------------------------------------------------------------------------
 // The my-numbers file: line 1 the exchange, line 2 the modem port, lines 3
 // to 101 the user's own numbers. Read as UTF-8 when the used lines are

@@ -4,8 +4,14 @@
 #include "core/dialer/portnames.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace korvana {
 
@@ -15,13 +21,57 @@ namespace {
 // (a wedged driver must not freeze the window for long).
 constexpr int HangUpWriteMs = 500;
 
+// The receive buffer of the serial control: a modem that talks without end
+// is read a buffer at a time.
+constexpr qint64 kReceiveBuffer = 1024;
+
+// What the wait keeps of a reply between reads: enough for a word split
+// across two reads, the longest word ("BUSY") less one.
+constexpr qsizetype kReplyTail = 3;
+
+const QString kDialStatus = QStringLiteral("Набираем номер - ");
+
+// Whether this user may open the device for reading and writing.
+bool mayOpen(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    // By the effective user, as the open itself is checked.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) == 0;
+#else
+    Q_UNUSED(device);
+    return true;
+#endif
+}
+
 } // namespace
+
+QString portOpenFailureText(int portNumber, const PortFailure &failure)
+{
+    QString reason;
+    if (!failure.exists)
+        reason = QStringLiteral("%1: нет такого устройства.").arg(failure.device);
+    else if (!failure.accessible)
+        reason = QStringLiteral("%1: нет доступа, пользователь должен быть в группе %2.")
+                         .arg(failure.device, failure.group.isEmpty() ? QStringLiteral("dialout") : failure.group);
+    else if (failure.error == QSerialPort::PermissionError)
+        reason = QStringLiteral("%1: порт занят другой программой.").arg(failure.device);
+    else
+        reason = QStringLiteral("%1: %2").arg(failure.device, failure.systemText);
+    return QStringLiteral("COM:%1 не подключен. Выберите другой СОМ.\r").arg(portNumber) + reason;
+}
 
 DialAttempt::DialAttempt(DialerView &view, QObject *parent)
     : QObject(parent), m_view(view)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &DialAttempt::wake);
     connect(&m_port, &QSerialPort::errorOccurred, this, &DialAttempt::onPortError);
+    // The wait itself has no time-out; after a while without an answer the
+    // user is told that the modem is silent and how to stop waiting.
+    m_silence.setSingleShot(true);
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        if (m_dialing && !m_ended)
+            tellWhileWaiting(QStringLiteral("Модем не отвечает"));
+    });
 }
 
 DialAttempt::~DialAttempt()
@@ -68,15 +118,25 @@ DialAttempt::Outcome DialAttempt::dial()
     };
     m_view.setCancelVisible(true);
 
-    m_port.setPortName(m_settings ? portDevice(portNumber, *m_settings) : portDevice(portNumber));
+    const QString device = m_settings ? portDevice(portNumber, *m_settings) : portDevice(portNumber);
+    m_port.setPortName(device);
     m_port.setBaudRate(QSerialPort::Baud9600);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setReadBufferSize(kReceiveBuffer);
     if (!m_port.open(QIODevice::ReadWrite)) {
+        const QFileInfo info(device);
+        PortFailure failure;
+        failure.device = device;
+        failure.exists = !device.startsWith(QLatin1Char('/')) || info.exists();
+        failure.accessible = mayOpen(failure.device);
+        failure.group = info.group();
+        failure.error = m_port.error();
+        failure.systemText = m_port.errorString();
         m_port.clearError();
-        m_view.showDialerMessage(QStringLiteral("COM:%1 не подключен. Выберите другой СОМ.").arg(portNumber));
+        m_view.showDialerMessage(portOpenFailureText(portNumber, failure));
         return conclude(Outcome::PortUnavailable);
     }
     // A modem wants DTR; a pseudo-terminal refuses the modem-control
@@ -87,9 +147,11 @@ DialAttempt::Outcome DialAttempt::dial()
 
     m_dialing = true;
     m_savedStatus = m_view.statusText();
-    m_view.setStatusText(QStringLiteral("Набираем номер - ") + digits);
+    m_dialStatus = kDialStatus + digits;
+    m_view.setStatusText(m_dialStatus);
     m_port.clear(QSerialPort::Input);
     send(command);
+    m_silence.start(m_silenceNotice);
 
     // Every entry dialed joins the list, before any reply, whatever the end.
     const QString entry = m_view.commyText();
@@ -105,13 +167,16 @@ DialAttempt::Outcome DialAttempt::dial()
 DialAttempt::Outcome DialAttempt::waitForReply()
 {
     QPointer<DialAttempt> self(this);
-    QByteArray reply;
+    m_replyTail.clear();
     QEventLoop loop;
     for (;;) {
         if (m_port.isOpen() && m_port.bytesAvailable() > 0) {
-            reply += m_port.readAll();
-            // Upper case only, over everything received so far: the word
-            // may arrive split across reads. BUSY wins over OK.
+            // Upper case only. Any word before these bytes would have ended
+            // the wait, so a word now found ends in them: the new bytes and
+            // the last few before them are all that is searched and kept.
+            // BUSY wins over OK.
+            const QByteArray reply = m_replyTail + m_port.readAll();
+            m_replyTail = reply.right(kReplyTail);
             const bool busy = reply.contains("BUSY");
             if (busy || reply.contains("OK")) {
                 m_view.beep();
@@ -140,6 +205,7 @@ DialAttempt::Outcome DialAttempt::waitForReply()
 void DialAttempt::finish()
 {
     m_ended = true;
+    m_silence.stop();
     if (m_dialing) {
         send(hangUpCommand());
         m_view.setStatusText(m_savedStatus);
@@ -190,10 +256,19 @@ void DialAttempt::onPortError(QSerialPort::SerialPortError error)
     const quint64 attemptId = m_attemptId;
     QMetaObject::invokeMethod(this, [this, attemptId] {
         m_closeQueued = false;
-        if (attemptId == m_attemptId)
+        if (attemptId == m_attemptId) {
             closePort();
+            if (m_dialing && !m_ended)
+                tellWhileWaiting(QStringLiteral("Модем отключен"));
+        }
         wake();
     }, Qt::QueuedConnection);
+}
+
+void DialAttempt::tellWhileWaiting(const QString &what)
+{
+    m_silence.stop();
+    m_view.setStatusText(m_dialStatus + u'\n' + what + QStringLiteral("\n«Отмена» прервёт ожидание"));
 }
 
 void DialAttempt::cancel()

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
+
+#include <chrono>
 
 class QEventLoop;
 class QSettings;
@@ -23,6 +26,7 @@ public:
     virtual QString commyItem(int index) const = 0;
     virtual void addCommyItem(const QString &text) = 0;
     virtual QString statusText() const = 0;
+    // A text of several lines ("\n") is a status line's lines in turn.
     virtual void setStatusText(const QString &text) = 0;
     virtual void setCancelVisible(bool visible) = 0; // Command3
     virtual void setDialEnabled(bool enabled) = 0;   // Command2
@@ -30,6 +34,20 @@ public:
     // Modal, OK button only, no icon, titled "Korvana"; returns when closed.
     virtual void showDialerMessage(const QString &text) = 0;
 };
+
+// Why a port did not open, as far as the system says.
+struct PortFailure {
+    QString device;
+    bool exists = true;
+    bool accessible = true; // this user may read and write the device
+    QString group;          // the device's group
+    QSerialPort::SerialPortError error = QSerialPort::NoError;
+    QString systemText;
+};
+
+// The message of a port that did not open: the port's line as it always
+// was, then the device tried and why it failed.
+QString portOpenFailureText(int portNumber, const PortFailure &failure);
 
 // One dialing attempt at a time on a Hayes modem: open the chosen port,
 // send the dial command, wait for BUSY or OK (or a cancel), tell the user,
@@ -60,6 +78,12 @@ public:
     // A click on Command2: runs a whole attempt and returns when it ends.
     Outcome dial();
 
+    // How long the wait goes without an answer before the status line
+    // says so (30 s).
+    void setSilenceNotice(std::chrono::milliseconds after) { m_silenceNotice = after; }
+    // Bytes of the modem's reply held between reads of one wait.
+    qsizetype replyBytesHeld() const { return m_replyTail.size(); }
+
     bool isRunning() const { return m_running; }
     bool isPortOpen() const { return m_port.isOpen(); }
     // `CancelFlag`: set by cancel() during an attempt, cleared when the
@@ -81,12 +105,19 @@ private:
     void closePort();
     void wake();
     void onPortError(QSerialPort::SerialPortError error);
+    // Adds `what` and the way out to the status line of the waiting
+    // attempt, each as a line of its own.
+    void tellWhileWaiting(const QString &what);
 
     DialerView &m_view;
     const QSettings *m_settings = nullptr;
     QSerialPort m_port;
     QEventLoop *m_loop = nullptr;
     QString m_savedStatus;
+    QString m_dialStatus; // "Набираем номер - " and the digits
+    QByteArray m_replyTail;
+    QTimer m_silence;
+    std::chrono::milliseconds m_silenceNotice{30000};
     quint64 m_attemptId = 0;
     bool m_running = false;
     bool m_ended = false;   // steps after the wait are done for this attempt

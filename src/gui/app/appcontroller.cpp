@@ -20,6 +20,7 @@
 #include "gui/search/gridmenu.h"
 #include "gui/search/searchcontroller.h"
 #include "gui/window/mainwindow.h"
+#include "gui/window/messages.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -85,6 +86,7 @@ void AppController::start()
     m_directories = std::make_unique<Directories>(*w, m_store.get(), images, this);
     m_search = new SearchController(*w, *m_directories, this);
     connect(w, &MainWindow::ticked, m_search, &SearchController::tick);
+    w->setFocusHome([this] { return m_window->searchPanel().fields[int(m_search->sortField()) - 1]; });
     m_dialer = new DialerPanel(w->dialPanel(), w, this);
     m_dialer->setSettings(m_settings);
     m_personal = new PersonalGrid(*w, *m_directories, m_store.get(), this);
@@ -168,8 +170,8 @@ void AppController::restorePlacement()
     for (QScreen *s : QGuiApplication::screens())
         if (s != QGuiApplication::primaryScreen())
             screens << s->availableGeometry();
-    m_placement = keepOnScreen(readPlacement(*m_settings, Placement{}), screens,
-                               m_window->logicalDpi());
+    m_placement = rescuePlacement(readPlacement(*m_settings, Placement{}), screens,
+                                  m_window->logicalDpi());
     m_window->setOuterPlacement(m_placement);
 }
 
@@ -193,13 +195,29 @@ bool AppController::shutDown()
     m_shutDown = true;
 
     QString error;
+    QStringList unsaved;
     if (!writeWidthFile(m_widths, QDir(m_folder).filePath(kWidthFileName), &error))
-        qWarning("WGridCol.txt not written: %s", qPrintable(error));
+        unsaved << QStringLiteral("Ширины столбцов не сохранены в файл %1:").arg(kWidthFileName) << error;
     if (!m_window->isMinimized()) {
         writePlacement(*m_settings, m_window->outerPlacement());
         m_settings->sync();
+        if (m_settings->status() != QSettings::NoError)
+            unsaved << QStringLiteral("Положение окна не сохранено в файл:")
+                    << QDir::toNativeSeparators(m_settings->fileName());
     }
+    reportUnsaved(unsaved);
     return true;
+}
+
+void AppController::reportUnsaved(const QStringList &lines)
+{
+    // One message for everything the close could not keep.
+    if (lines.isEmpty())
+        return;
+    for (const QString &line : lines)
+        qWarning("%s", qPrintable(line));
+    showMessage(m_window.get(), lines + QStringList{QStringLiteral("Нажмите <Enter> или <OK>")},
+                MessageIcon::Critical, MessageButtons::Ok);
 }
 
 bool AppController::eventFilter(QObject *watched, QEvent *event)

@@ -68,6 +68,7 @@ private:
     void layout();
     // False when «Мой» cannot be saved: the window then stays open.
     bool shutDown();
+    void reportUnsaved(const QStringList &lines);
 
     QString m_folder;
     QSettings *m_settings;

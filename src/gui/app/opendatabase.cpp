@@ -1,11 +1,13 @@
 #include "gui/app/opendatabase.h"
 
+#include "core/app/datafolder.h"
 #include "core/store/store.h"
 #include "gui/app/editionprompt.h"
 #include "gui/app/importdialog.h"
 #include "gui/app/upgradedialog.h"
 #include "gui/window/messages.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -45,8 +47,10 @@ std::unique_ptr<Store> openDirectoryFile(const QString &folder)
     switch (status) {
     case Store::OpenStatus::Missing:
         lines = {QStringLiteral("Не найден файл справочника kadu.db."),
-                 QStringLiteral("Положите kadu.db (или kadu.mdb) в эту папку:"),
-                 QDir::toNativeSeparators(folder)};
+                 QStringLiteral("Положите справочник города kadu.mdb (или готовый kadu.db) в эту папку:"),
+                 QDir::toNativeSeparators(folder),
+                 QStringLiteral("Демонстрационный город делает команда:"),
+                 demoTownCommand(folder, QCoreApplication::applicationDirPath())};
         break;
     case Store::OpenStatus::NotADatabase:
         lines = {QStringLiteral("Файл kadu.db не является базой справочника."), folderLine};

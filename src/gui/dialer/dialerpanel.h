@@ -3,6 +3,9 @@
 #include "core/dialer/dialattempt.h"
 #include "gui/dialer/linkdialer.h"
 
+#include <QStringList>
+#include <QTimer>
+
 class QWidget;
 
 namespace korvana {
@@ -43,10 +46,16 @@ public:
     void showDialerMessage(const QString &text) override;
 
 private:
+    void showNextStatusLine();
+
     const DialPanel &m_panel;
     QWidget *m_messageParent;
     DialAttempt m_attempt;
     LinkDialer m_links;
+    QString m_statusText;
+    QStringList m_statusLines;
+    int m_statusLine = 0;
+    QTimer m_statusTurn;
 };
 
 } // namespace korvana

@@ -91,7 +91,15 @@ void MainWindow::onFocusChanged(QWidget *old, QWidget *now)
 {
     if (!now || now->window() != this)
         return; // the focus left for another window; it comes back to m_lastFocus
+    if (m_returningFocus) {
+        m_lastFocus = now;
+        return;
+    }
     QWidget *previous = std::exchange(m_lastFocus, now);
+    if (old == m_search.clear && !old->isEnabled()) {
+        returnFocusHome();
+        return;
+    }
     bool arrival = false;
     if (old && old->window() == this) {
         // Qt hands the focus on (with the reason of a Tab) when the control
@@ -105,6 +113,29 @@ void MainWindow::onFocusChanged(QWidget *old, QWidget *now)
     }
     if (arrival)
         Q_EMIT controlEntered(now);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Disabled in a window that is not active, the clear button hands the
+    // focus on without a focus change being announced.
+    if (watched == m_search.clear && event->type() == QEvent::EnabledChange
+        && !m_search.clear->isEnabled() && m_lastFocus == m_search.clear && !isActiveWindow())
+        returnFocusHome();
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::returnFocusHome()
+{
+    QWidget *home = m_focusHome ? m_focusHome() : nullptr;
+    if (!home || !home->isEnabled() || !home->isVisible())
+        return;
+    m_lastFocus = home;
+    if (focusWidget() == home)
+        return;
+    const bool returning = std::exchange(m_returningFocus, true);
+    home->setFocus(Qt::OtherFocusReason);
+    m_returningFocus = returning;
 }
 
 void MainWindow::setTwipsGeometry(QWidget *control, const QRectF &twips)
@@ -130,6 +161,8 @@ void MainWindow::build()
     setWindowTitle(advertisingCaption());
     const QSizeF client = designClientTwips();
     resize(twipsToPixels(client.width(), m_dpi), twipsToPixels(client.height(), m_dpi));
+    setMinimumSize(twipsToPixels(kMinimumClientWidth, m_dpi),
+                   twipsToPixels(kMinimumClientHeight, m_dpi));
 
     const auto place = [this](QWidget *w, double left, double top, double width, double height) {
         setTwipsGeometry(w, QRectF(left, top, width, height));
@@ -163,6 +196,7 @@ void MainWindow::build()
     // The clear button comes first so that it heads the focus chain.
     auto *command1 = new QPushButton(this);
     m_search.clear = command1;
+    command1->installEventFilter(this);
     command1->setObjectName(QStringLiteral("Command1"));
     command1->setIcon(artwork::clearIcon());
     command1->setIconSize(QSize(32, 32));

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class QComboBox;
@@ -94,6 +95,11 @@ public:
     // applied again at the activation.
     void setOuterPlacement(const Placement &p);
 
+    // The field the focus goes back to when the clear button, disabled
+    // while it holds the focus, hands it on: the one whose order the list
+    // keeps. Its arrival there runs no search.
+    void setFocusHome(std::function<QWidget *()> home) { m_focusHome = std::move(home); }
+
     // Geometry of a control in twips relative to its container. Set
     // through here, the twips are kept exactly; a control moved in pixels
     // otherwise is converted back from its pixels.
@@ -105,6 +111,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 Q_SIGNALS:
     // Each tick of Timer1, after the title has moved on by one character.
@@ -123,6 +130,7 @@ private:
     void setStacking();
     void onTimerTick();
     void onFocusChanged(QWidget *old, QWidget *now);
+    void returnFocusHome();
     void applyOuterPlacement(const Placement &p);
 
     qreal m_dpi = 96;
@@ -138,6 +146,8 @@ private:
     std::optional<Placement> m_placementToRedo; // until the first activation
     QPointer<QWidget> m_lastFocus; // the control of this window that last had the focus
     QMetaObject::Connection m_focusWatch;
+    std::function<QWidget *()> m_focusHome;
+    bool m_returningFocus = false;
 };
 
 } // namespace korvana

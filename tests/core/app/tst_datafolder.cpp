@@ -56,6 +56,22 @@ private slots:
         QCOMPARE(QDir::currentPath(), folder);
         QVERIFY(QDir::setCurrent(QDir::tempPath()));
     }
+
+    // The demo tool as the user can start it: beside the program, in the
+    // build's tools folder, else by name; a path with blanks quoted.
+    void demoTownCommandForAShell()
+    {
+        QTemporaryDir root;
+        const QString folder = root.filePath("my town's data");
+        const QString db = "'" + root.path() + "/my town'\\''s data/kadu.db'";
+        QCOMPARE(korvana::demoTownCommand(folder, root.filePath("bin")), "korvana-demodata " + db);
+        QVERIFY(QDir().mkpath(root.filePath("tools")));
+        const QString tool = root.filePath("tools/korvana-demodata");
+        QVERIFY(korvana::test::writeBytes(tool, "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(korvana::demoTownCommand(root.filePath("town"), root.filePath("src")),
+                 tool + " " + root.filePath("town/kadu.db"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDataFolder)

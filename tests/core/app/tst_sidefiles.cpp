@@ -145,6 +145,23 @@ private slots:
         QVERIFY(!none.present && none.modem && none.exchangeIndex == 0 && none.ownNumbers.isEmpty());
     }
 
+    // A line counts by its first bytes, cut at a whole character (a UTF-8
+    // file stays UTF-8); nothing after the first bytes of a file is read.
+    void longLinesCutAndTheFileBounded()
+    {
+        const QString letters(kMaxSideLineBytes, u'Ж'); // two bytes each
+        const MyNumbers cut = parseMyNumbers("1\r\n2\r\na" + letters.toUtf8() + "\r\n12345 Ёж\r\n");
+        QCOMPARE(cut.ownNumbers, (QStringList{u'a' + letters.left(kMaxSideLineBytes / 2 - 1), u"12345 Ёж"_qs}));
+        QCOMPARE(cut.exchangeIndex, 1);
+
+        const QByteArray huge(kMaxSideFileBytes, 'x');
+        const MyNumbers bounded = parseMyNumbers("1\r\n2\r\n" + huge + "\r\n12345 after\r\n");
+        QCOMPARE(bounded.ownNumbers, QStringList{QString(kMaxSideLineBytes, u'x')});
+        WGridCol widths = WGridCol::withDefaults();
+        QCOMPARE(readWidthContent(widths, QByteArray(kMaxSideFileBytes - 1, ' ') + "\r\n901\r\n"), 0);
+        QCOMPARE(readWidthContent(widths, QByteArray(kMaxSideLineBytes - 3, ' ') + "901\r\n"), 1);
+    }
+
     void storedAsPlainNumbersAndReadBack()
     {
         QTemporaryDir dir;
@@ -171,20 +188,41 @@ private slots:
         QCOMPARE((QStringList{numberText(-0.0f), numberText(1e8f), numberText(0.1f)}), (QStringList{"0", "100000000", "0.1"}));
     }
 
-    void placementOffEveryScreenMovesHome()
+    // A placement this program cannot have left gives the design placement:
+    // off every screen, larger than any, below the minimum client area.
+    void placementThatCannotBeShownGoesHome_data()
     {
+        QTest::addColumn<Placement>("stored");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("on the second screen") << Placement{30000, 1000, 9970, 6990} << true;
+        QTest::newRow("straddling the left edge") << Placement{-9000, 500, 9970, 6990} << true;
+        QTest::newRow("maximised on the first") << Placement{0, 0, 1920 * 15, 1080 * 15} << true;
+        QTest::newRow("smallest window") << Placement{0, 0, kMinimumClientWidth, kMinimumClientHeight} << true;
+        QTest::newRow("right of both") << Placement{60000, 1000, 12000, 8000} << false;
+        QTest::newRow("above both") << Placement{1000, -20000, 9970, 6990} << false;
+        QTest::newRow("33 x 41 px") << Placement{1000, 1000, 33 * 15, 41 * 15} << false;
+        QTest::newRow("33 px wide") << Placement{1000, 1000, 33 * 15, 6990} << false;
+        QTest::newRow("height 0") << Placement{1000, 1000, 9970, 0} << false;
+        QTest::newRow("1e7 square") << Placement{1000, 1000, 1e7f, 1e7f} << false;
+        QTest::newRow("far away") << Placement{3e38f, 1000, 9970, 6990} << false;
+    }
+    void placementThatCannotBeShownGoesHome()
+    {
+        QFETCH(Placement, stored);
+        QFETCH(bool, kept);
         // Two screens at 96 dpi (15 twips a pixel): 0..1919 and 1920..3199 wide.
         const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
-        const Placement second{30000, 1000, 9970, 6990}, straddling{-9000, 500, 9970, 6990};
-        QCOMPARE(keepOnScreen(second, screens, 96), second);
-        QCOMPARE(keepOnScreen(straddling, screens, 96), straddling);
-        QCOMPARE(keepOnScreen(Placement{60000, 1000, 12000, 8000}, screens, 96), (Placement{1000, 1000, 12000, 8000}));
-        QCOMPARE(keepOnScreen(Placement{1000, -20000, 9970, 6990}, screens, 96), Placement{});
-        // Home is measured from the primary screen, listed first.
+        QCOMPARE(rescuePlacement(stored, screens, 96), kept ? stored : Placement{});
+    }
+
+    void placementHomeIsOnThePrimaryScreen()
+    {
         const Placement lost{-90000, 0, 9970, 6990};
-        QCOMPARE(keepOnScreen(lost, {QRect(1920, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}, 96),
+        QCOMPARE(rescuePlacement(lost, {QRect(1920, 0, 1920, 1080), QRect(0, 0, 1920, 1080)}, 96),
                  (Placement{1920 * 15 + 1000, 1000, 9970, 6990}));
-        QCOMPARE(keepOnScreen(lost, {}, 96), lost);
+        // Without any screen only the size counts.
+        QCOMPARE(rescuePlacement(lost, {}, 96), lost);
+        QCOMPARE(rescuePlacement(Placement{0, 0, 9970, 10}, {}, 96), Placement{});
     }
 };
 

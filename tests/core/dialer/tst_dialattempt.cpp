@@ -224,6 +224,62 @@ private slots:
         QVERIFY(rig.endedCleanly() && rig.hungUp());
         QCOMPARE(rig.modem.received(), QByteArray("ATDP,,9,4,5001;\rATH\r"));
     }
+
+    // A modem that talks without end is read a piece at a time: the wait
+    // holds no more than a split word, yet hears an answer split across
+    // the last two reads after megabytes of noise.
+    void endlessOutputHoldsOnlyASplitWord()
+    {
+        Rig rig(QStringLiteral("52233 Sidorov"));
+        constexpr qint64 noise = 8 << 20;
+        qsizetype mostHeld = 0;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, &rig.attempt,
+                [&] { mostHeld = std::max(mostHeld, rig.attempt.replyBytesHeld()); });
+        sampler.start(1);
+        QTimer::singleShot(50, &rig.attempt, [&] { rig.modem.flood(noise, "\r\nO", "K\r\n"); });
+        QTimer::singleShot(30000, &rig.attempt, &DialAttempt::cancel); // an answer never heard
+        QCOMPARE(rig.attempt.dial(), Outcome::Answered);
+        QCOMPARE(rig.modem.flooded(), noise);
+        QVERIFY2(mostHeld <= 3, qPrintable(QString::number(mostHeld)));
+        QVERIFY(rig.endedCleanly() && rig.hungUp());
+    }
+
+    // The wait has no time-out, but the status line says why it goes on:
+    // a silent modem after a while, an unplugged one at once. «Отмена»
+    // still ends it and the status line is restored.
+    void statusLineSaysWhyTheWaitGoesOn_data()
+    {
+        QTest::addColumn<bool>("unplugged");
+        QTest::addColumn<QString>("status");
+        const QString dialing = QStringLiteral("Набираем номер - ,,9,5,2233");
+        QTest::newRow("silent") << false << dialing + QStringLiteral("\nМодем не отвечает\n«Отмена» прервёт ожидание");
+        QTest::newRow("unplugged") << true << dialing + QStringLiteral("\nМодем отключен\n«Отмена» прервёт ожидание");
+    }
+    void statusLineSaysWhyTheWaitGoesOn()
+    {
+        QFETCH(bool, unplugged);
+        QFETCH(QString, status);
+        Rig rig(QStringLiteral("52233 Sidorov"));
+        auto *gone = new ModemSimulator;
+        if (unplugged)
+            rig.settings.setValue(QStringLiteral("Ports/Com1"), gone->slavePath());
+        rig.attempt.setSilenceNotice(std::chrono::milliseconds(unplugged ? 60000 : 300));
+        QString before, after;
+        QTimer::singleShot(150, &rig.attempt, [&] {
+            before = rig.view.status;
+            if (unplugged)
+                delete std::exchange(gone, nullptr);
+            if (QTest::qWaitFor([&] { return rig.view.status != before; }, 5000))
+                after = rig.view.status;
+            rig.attempt.cancel();
+        });
+        QCOMPARE(rig.attempt.dial(), Outcome::Cancelled);
+        delete gone;
+        QCOMPARE(before, QStringLiteral("Набираем номер - ,,9,5,2233"));
+        QCOMPARE(after, status);
+        QVERIFY(rig.endedCleanly() && rig.view.messages.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDialAttempt)

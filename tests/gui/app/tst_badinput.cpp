@@ -1,11 +1,16 @@
 // Bad input on the real window: nasty search texts, huge side files, unusable
-// directory files, the window closed during a copy question.
+// directory files, a port without access, the window closed during a copy
+// question or unable to save.
 #include "appfixture.h"
 #include "core/app/sidefiles.h"
 #include "core/search/recordsource.h"
 #include "core/search/searchquery.h"
 #include "gui/search/searchcontroller.h"
+#include "modemsimulator.h"
 #include "testfiles.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
 
 #include <QComboBox>
 #include <QFile>
@@ -152,6 +157,8 @@ private Q_SLOTS:
             QTest::addRow("%s binary", file) << file << binary;
             QTest::addRow("%s 100000 lines", file) << file << many;
             QTest::addRow("%s line of a megabyte", file) << file << (megaLine + "\r\n1000\r\n");
+            const QByteArray long8(8 << 20, 'x');
+            QTest::addRow("%s three lines of 8 MB", file) << file << (long8 + "\r\n" + long8 + "\r\n" + long8);
         }
     }
 
@@ -169,6 +176,8 @@ private Q_SLOTS:
         auto *commy = f.control<QComboBox>("Commy");
         QVERIFY(commy->count() >= 2 && commy->count() <= 2 + kMaxOwnNumbers);
         QCOMPARE(commy->itemText(0), AppController::builtInNumbers().first());
+        for (int i = 0; i < commy->count(); ++i)
+            QVERIFY(commy->itemText(i).size() <= kMaxSideLineBytes);
         QVERIFY(f.control<QComboBox>("ATC")->currentIndex() >= 0);
         for (const WGridCol::CellRef &ref : widthFileOrder()) {
             const float w = f.app->widths().cell(ref.grid, ref.cell);
@@ -241,6 +250,11 @@ private Q_SLOTS:
                 QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
                 QVERIFY(f.messages.last().lines.contains(QStringLiteral("Справочники будут пустыми.")));
                 QCOMPARE(f.messages.last().lines.last(), kPress);
+                if (variant == QLatin1String("missing")) // where the town goes, and a demo town
+                    QCOMPARE(f.messages.last().lines.mid(1, 4),
+                             (QStringList{QStringLiteral("Положите справочник города kadu.mdb (или готовый kadu.db) в эту папку:"),
+                                          f.folder(), QStringLiteral("Демонстрационный город делает команда:"),
+                                          QStringLiteral("korvana-demodata ") + f.folder() + QStringLiteral("/kadu.db")}));
             }
             QVERIFY(f.app->window()->isVisible());
             QCOMPARE(f.app->source(DirectoryKind::Residents)->recordCount(), residents);
@@ -292,6 +306,50 @@ private Q_SLOTS:
         QCOMPARE(noteRows(f.db.path()), notes);
         QCOMPARE(readBytes(widths).count('\n'), 24);
         QTest::qWait(50);
+    }
+
+    // A port this user may not open: the message names the device and the
+    // group to join, and nothing reaches the line.
+    void portWithoutAccess()
+    {
+        test::ModemSimulator modem;
+        QVERIFY(QFile::setPermissions(modem.slavePath(), QFile::ReadOwner | QFile::WriteOwner));
+        AppFixture f(test::withFile(QStringLiteral("kadumy.txt"), "1\r\n3\r\n"));
+        f.settings->setValue(QStringLiteral("Ports/Com3"), modem.slavePath());
+        {
+            AsOrdinaryUser ordinary;
+            if (!ordinary.switched)
+                QSKIP("only root can become a user without access here");
+            f.control<QAbstractButton>("Command2")->click();
+        }
+        QCOMPARE(f.messages.count(), 1);
+        QCOMPARE(f.messages.last().lines,
+                 (QStringList{QStringLiteral("COM:3 не подключен. Выберите другой СОМ."),
+                              QStringLiteral("%1: нет доступа, пользователь должен быть в группе %2.")
+                                      .arg(modem.slavePath(), QFileInfo(modem.slavePath()).group())}));
+        QVERIFY(modem.received().isEmpty());
+    }
+
+    // The width file and the placement that cannot be written at the close
+    // (each name taken by a folder): one warning names both; the window
+    // still closes.
+    void closeThatCannotSave()
+    {
+        AppFixture f;
+        const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
+        QVERIFY(QDir().mkpath(widths));
+        QVERIFY(QFile::remove(f.settings->fileName()) || !QFile::exists(f.settings->fileName()));
+        QVERIFY(QDir().mkpath(f.settings->fileName()));
+        f.app->window()->close();
+        QVERIFY(!f.app->window()->isVisible());
+        QCOMPARE(f.messages.count(), 1);
+        const QStringList lines = f.messages.last().lines;
+        QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QStringLiteral("Ширины столбцов не сохранены в файл WGridCol.txt:"));
+        QVERIFY(!lines[1].isEmpty());
+        QCOMPARE(lines.mid(2), (QStringList{QStringLiteral("Положение окна не сохранено в файл:"),
+                                            f.settings->fileName(), QStringLiteral("Нажмите <Enter> или <OK>")}));
     }
 };
 

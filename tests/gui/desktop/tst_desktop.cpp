@@ -158,9 +158,9 @@ private Q_SLOTS:
     }
 
     // The clear button empties the five fields with a search each; then,
-    // disabled by the tick while it holds the focus, it hands the focus to
-    // the number field. The cleared list keeps the order of the field the
-    // user was in.
+    // disabled by the tick while it holds the focus, it hands the focus back
+    // to the field whose order the cleared list keeps, without a search, so
+    // that what is typed next goes where the cursor and the order agree.
     void clearedListKeepsItsOrder()
     {
         const char *names[] = {"Tent", "Tefio", "Testr", "Tedom", "Tekv"};
@@ -176,10 +176,52 @@ private Q_SLOTS:
         QTRY_COMPARE(f->count(), QStringLiteral("из 10"));
         QCOMPARE(searches(), before + 5);
         QTRY_VERIFY(!clear->isEnabled());
-        QTRY_VERIFY(backIn(f->field("Tent")));
+        QTRY_VERIFY(backIn(f->field("Testr")));
         QCOMPARE(searches(), before + 5);
         QCOMPARE(query(), QStringLiteral("Select * From NASELEN ORDER BY STREET, DOM, DOM1, KVART, KVART1"));
+        desktop.keys({QStringLiteral("3")});
+        QTRY_COMPARE(f->field("Testr")->text(), QStringLiteral("3"));
+        QCOMPARE(searches(), before + 6);
+        QCOMPARE(f->field("Tent")->text(), QString());
         QCOMPARE(boxes->count(), 0);
+    }
+
+    // A stored placement of no area (a window never mapped) starts at the
+    // design placement; made as small as can be, the window stops at a size
+    // that still shows the search fields, the count and a grid row.
+    void noAreaPlacementAndTheSmallestWindow()
+    {
+        f.reset();
+        f = std::make_unique<AppFixture>(
+                [](test::TestDb &db) {
+                    QSettings stored(db.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+                    stored.setValue(QStringLiteral("Settings/MainWidth"), QStringLiteral("-5000"));
+                    stored.setValue(QStringLiteral("Settings/MainHeight"), QStringLiteral("0"));
+                },
+                AppFixture::Screen::Desktop);
+        MainWindow *w = window();
+        QTRY_VERIFY_WITH_TIMEOUT(w->isActiveWindow(), 5000);
+        QTRY_COMPARE(w->frameGeometry(), QRect(px(1000), px(1000), px(9970), px(6990)));
+
+        // Asked of the window manager by another program, as a resize is.
+        QProcess *resize = desktop.launch({QStringLiteral("xdotool"), QStringLiteral("windowsize"),
+                                           QString::number(w->winId()), QStringLiteral("33"), QStringLiteral("41")});
+        QVERIFY(resize->waitForFinished(5000));
+        QTRY_COMPARE(w->size(), QSize(px(kMinimumClientWidth), px(kMinimumClientHeight)));
+        const QRect client = w->rect();
+        for (const char *name : {"Tent", "Tefio", "Testr", "Tedom", "Tekv", "Label7", "Command1"}) {
+            auto *control = f->control<QWidget>(QString::fromLatin1(name));
+            QVERIFY2(client.contains(QRect(control->mapTo(w, QPoint()), control->size())), name);
+        }
+        DirectoryGrid *grid = w->grid(DirectoryKind::Residents);
+        const QRect firstRow = grid->visualRect(grid->model()->index(0, 1));
+        QVERIFY(grid->viewport()->rect().contains(firstRow));
+        QVERIFY(client.contains(QRect(grid->viewport()->mapTo(w, firstRow.topLeft()), firstRow.size())));
+
+        // Closed that small, it starts that small again.
+        const Placement smallest = w->outerPlacement();
+        f->restart();
+        QTRY_COMPARE(window()->outerPlacement(), smallest);
     }
 
     // Narrow columns as the table gives them, a drag below Qt's usual floor

@@ -76,18 +76,33 @@ private Q_SLOTS:
         QCOMPARE(commy->itemText(commy->count() - 1), QStringLiteral("93020 Тест_100%"));
     }
 
+    // A silent modem: the status line says so and names the way out, a
+    // line at a time; «Отмена» hangs up and empties it.
     void cancelHangsUp()
     {
         choose(QStringLiteral("21734"));
+        auto *status = f->control<QLabel>("Status");
+        f->app->dialer()->attempt().setSilenceNotice(std::chrono::milliseconds(300));
+        QStringList shown;
         QTimer::singleShot(200, this, [&] {
-            QCOMPARE(f->control<QLabel>("Status")->text(), QStringLiteral("Набираем номер - ,,2,1734"));
+            shown << status->text();
+            for (const QString &line : {QStringLiteral("Модем не отвечает"), QStringLiteral("«Отмена» прервёт ожидание"),
+                                       QStringLiteral("Набираем номер - ,,2,1734")})
+                if (QTest::qWaitFor([&] { return status->text() == line; }, 5000))
+                    shown << line;
+            shown << status->toolTip();
             button("Command3")->click();
         });
         button("Command2")->click();
         QTRY_COMPARE(modem->received(), QByteArray("ATDP,,2,1734;\rATH\r"));
         QVERIFY(f->messages.texts().isEmpty());
         QVERIFY(!f->app->dialer()->attempt().cancelFlag());
-        QCOMPARE(f->control<QLabel>("Status")->text(), QString());
+        QCOMPARE(shown, (QStringList{"Набираем номер - ,,2,1734", "Модем не отвечает", "«Отмена» прервёт ожидание",
+                                     "Набираем номер - ,,2,1734",
+                                     "Набираем номер - ,,2,1734 Модем не отвечает «Отмена» прервёт ожидание"}));
+        QCOMPARE(status->text(), QString());
+        QTest::qWait(1600);
+        QCOMPARE(status->text(), QString()); // no line comes back after the end
     }
 
     void closingTheWindowEndsTheAttemptFirst()
@@ -103,11 +118,13 @@ private Q_SLOTS:
     void portThatCannotBeOpened_data()
     {
         QTest::addColumn<bool>("held");
-        QTest::newRow("not there") << false;
-        QTest::newRow("held by another program") << true;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not there") << false << QStringLiteral("/dev/korvana-no-such-port: нет такого устройства.");
+        QTest::newRow("held by another program") << true << QStringLiteral("%1: порт занят другой программой.");
     }
 
-    // The user is told the port is not there, and nothing reaches the line.
+    // The user is told which device did not open and why, and nothing
+    // reaches the line.
     void portThatCannotBeOpened()
     {
         QFETCH(bool, held);
@@ -118,7 +135,9 @@ private Q_SLOTS:
             f->settings->setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/korvana-no-such-port"));
         const int items = f->control<QComboBox>("Commy")->count();
         button("Command2")->click();
-        QCOMPARE(f->messages.last().text, QStringLiteral("COM:3 не подключен. Выберите другой СОМ."));
+        QFETCH(QString, reason);
+        QCOMPARE(f->messages.last().lines,
+                 (QStringList{QStringLiteral("COM:3 не подключен. Выберите другой СОМ."), reason.arg(modem->slavePath())}));
         QCOMPARE(f->control<QComboBox>("Commy")->count(), items);
         QVERIFY(!button("Command3")->isVisible());
         QVERIFY(!f->app->dialer()->attempt().isRunning());

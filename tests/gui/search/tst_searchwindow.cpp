@@ -5,6 +5,7 @@
 #include "gui/window/datacontrol.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTableView>
@@ -81,6 +82,26 @@ private Q_SLOTS:
         focus("Testr");
         QCOMPARE(f->column(1, 2), QStringList({"Лесная", "садовая", "Садовая"})); // then house 1 before 12
         QCOMPARE(f->app->search()->sortField(), SortField(3));
+    }
+
+    // The clear button disabled while the window is away: the focus waits
+    // in the field whose order the cleared list keeps, and the window coming
+    // back is no arrival there.
+    void clearedWhileTheWindowIsAway()
+    {
+        focus("Tefio");
+        test::typeInto(f->field("Tefio"), QStringLiteral("п"));
+        auto *clear = f->control<QAbstractButton>("Command1");
+        QTRY_VERIFY(clear->isEnabled());
+        clear->setFocus(Qt::MouseFocusReason);
+        clear->click();
+        QApplication::setActiveWindow(nullptr);
+        QTRY_VERIFY(!clear->isEnabled());
+        const int before = searches();
+        QApplication::setActiveWindow(f->app->window());
+        QTRY_VERIFY(f->field("Tefio")->hasFocus());
+        QCOMPARE(searches(), before);
+        QCOMPARE(f->app->search()->sortField(), SortField::Name);
     }
 
     // A refused house or flat text keeps the list but counts in the next

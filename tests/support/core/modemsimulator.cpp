@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <QTest>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -42,11 +44,43 @@ ModemSimulator::ModemSimulator()
 
 ModemSimulator::~ModemSimulator()
 {
+    m_stopFlood = true;
+    if (m_flooder.joinable())
+        m_flooder.join();
     delete m_notifier;
     for (int fd : {m_master, m_slave}) {
         if (fd >= 0)
             ::close(fd);
     }
+}
+
+void ModemSimulator::flood(qint64 bytes, const QByteArray &last, const QByteArray &after)
+{
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_flooder = std::thread([this, bytes, last, after] {
+        const QByteArray noise(4096, 'x');
+        // Writes all of `data` unless the flood is stopped first.
+        const auto write = [this](const char *data, qint64 size, bool counted) {
+            while (size > 0 && !m_stopFlood) {
+                pollfd out{m_master, POLLOUT, 0};
+                if (::poll(&out, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::write(m_master, data, size_t(size));
+                if (n <= 0)
+                    continue;
+                data += n;
+                size -= n;
+                if (counted)
+                    m_flooded += n;
+            }
+        };
+        for (qint64 left = bytes; left > 0 && !m_stopFlood; left -= noise.size())
+            write(noise.constData(), std::min<qint64>(left, noise.size()), true);
+        write(last.constData(), last.size(), false);
+        for (int i = 0; i < 4 && !m_stopFlood; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        write(after.constData(), after.size(), false);
+    });
 }
 
 bool ModemSimulator::waitForReceived(const QByteArray &needle, int timeoutMs)

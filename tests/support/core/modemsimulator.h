@@ -6,6 +6,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
+#include <thread>
+
 class QSocketNotifier;
 
 namespace korvana::test {
@@ -32,6 +35,12 @@ public:
     // A whole result word after `delayMs`, framed as a modem frames it.
     static QList<Piece> word(const QByteArray &word, int delayMs = 100) { return {Piece{delayMs, "\r\n" + word + "\r\n"}}; }
 
+    // From a thread of its own, as fast as the line takes them: `bytes`
+    // bytes of 'x', then `last`, then, 200 ms later, `after`. Echoes may be
+    // lost meanwhile.
+    void flood(qint64 bytes, const QByteArray &last, const QByteArray &after);
+    qint64 flooded() const { return m_flooded; }
+
     QByteArray received() const { return m_received; }
     int piecesPlayed() const { return m_played; }
     // Run the event loop until `needle` has been received, or until exactly
@@ -51,6 +60,9 @@ private:
     QByteArray m_received, m_line;
     QList<Piece> m_dialReply, m_pending;
     int m_played = 0;
+    std::thread m_flooder;
+    std::atomic<qint64> m_flooded{0};
+    std::atomic<bool> m_stopFlood{false};
 };
 
 } // namespace korvana::test
