@@ -4,7 +4,9 @@
 // edition into the office server for its seats (--server).
 
 #include "core/import/mdbimport.h"
+#include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
+#include "core/server/servernotes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -86,6 +88,25 @@ int loadIntoServer(const QString &service, const QString &file, bool fromDb)
     return 0;
 }
 
+// --server SERVICE --personal-from kadu.db: a seat's «Мой» entries into the office list.
+int addPersonalToServer(const QString &service, const QString &dbPath)
+{
+    korvana::PgConnection db;
+    QString error;
+    const int added = db.open(service) ? korvana::addLocalNotes(db, dbPath, &error) : -1;
+    if (added < 0) {
+        printErr(QStringLiteral("Ошибка: сервер справочника «%1»: %2\nСписок «Мой» на сервере не изменён.\n")
+                     .arg(service, error.isEmpty() ? db.error() : error));
+        return 1;
+    }
+    std::printf("%s\n", QStringLiteral("Сервер «%1»: в «Мой» добавлено записей: %2 (уже бывшие там пропущены).")
+                             .arg(service)
+                             .arg(added)
+                             .toLocal8Bit()
+                             .constData());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -109,7 +130,10 @@ int main(int argc, char *argv[])
                                     QStringLiteral("служба"));
     const QCommandLineOption fromDb(QStringLiteral("from-db"),
                                     QStringLiteral("С --server: взять издание из файла справочника kadu.db, а не из kadu.mdb."));
-    parser.addOptions({update, force, yes, server, fromDb});
+    const QCommandLineOption personalFrom(QStringLiteral("personal-from"),
+                                          QStringLiteral("С --server: добавить записи «Мой» из файла справочника в список сервера."),
+                                          QStringLiteral("kadu.db"));
+    parser.addOptions({update, force, yes, server, fromDb, personalFrom});
     parser.addPositionalArgument(QStringLiteral("kadu.mdb"), QStringLiteral("Файл Access."));
     parser.addPositionalArgument(QStringLiteral("kadu.db"), QStringLiteral("Файл справочника."));
     parser.process(app);
@@ -119,6 +143,14 @@ int main(int argc, char *argv[])
     std::signal(SIGTERM, onSignal);
 
     const QStringList args = parser.positionalArguments();
+    if (parser.isSet(personalFrom)) {
+        if (!parser.isSet(server) || !args.isEmpty() || parser.isSet(fromDb) || parser.isSet(update)
+            || parser.isSet(force)) {
+            printErr(QStringLiteral("Использование: korvana-import --server служба --personal-from kadu.db\n"));
+            return 2;
+        }
+        return addPersonalToServer(parser.value(server), parser.value(personalFrom));
+    }
     if (parser.isSet(server) || parser.isSet(fromDb)) {
         if (!parser.isSet(server) || args.size() != 1 || parser.isSet(update) || parser.isSet(force)) {
             printErr(QStringLiteral("Использование: korvana-import --server служба kadu.mdb\n"

@@ -128,10 +128,19 @@ bool PersonalModel::write(bool showNewEntry)
     } else {
         ok = m_source->editRow(row, m_pending);
     }
+    if (!ok && m_source->writer() && m_source->writer()->lastWasConflict()) {
+        // Changed or deleted elsewhere: the other change is shown, and what
+        // the user typed is named in the message instead of kept over it.
+        const QString reason = m_source->writeError();
+        revertPending();
+        m_source->refresh();
+        Q_EMIT writeFailed(reason);
+        return false;
+    }
     if (!ok) {
         // Kept as typed: the user corrects it, or abandons it with Escape.
         rowChanged(row);
-        Q_EMIT writeFailed(m_source->store() ? m_source->store()->lastError() : QString());
+        Q_EMIT writeFailed(m_source->writeError());
         return false;
     }
     m_pendingRow = -1;
@@ -208,8 +217,10 @@ bool PersonalModel::removeEntry(int row)
     m_submitting = true;
     const bool ok = row >= 0 && m_source->deleteRow(row);
     m_submitting = false;
+    if (!ok && m_source->writer() && m_source->writer()->lastWasConflict())
+        m_source->refresh();
     if (!ok)
-        Q_EMIT writeFailed(m_source->store() ? m_source->store()->lastError() : QString());
+        Q_EMIT writeFailed(m_source->writeError());
     return ok;
 }
 

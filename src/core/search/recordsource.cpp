@@ -329,13 +329,24 @@ bool RecordSource::update()
     if (!m_adding || !m_store)
         return false;
     m_adding = false;
-    return m_store->insertRow(m_kind, m_newValues);
+    return insertRow(m_newValues);
+}
+
+QString RecordSource::writeError() const
+{
+    return m_writer ? m_writer->lastError() : m_store ? m_store->lastError() : QString();
 }
 
 bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
 {
     const Row *r = this->row(row);
     const QStringList &fields = tableInfo(m_kind).fields;
+    if (r && m_writer) {
+        const bool ok = m_writer->editRow(r->rowid, values);
+        m_pages.clear(); // the store holds the writer's row now, stored or not
+        m_pageOrder.clear();
+        return ok;
+    }
     if (!r || !m_store || !m_store->begin())
         return false;
     const qint64 id = r->rowid;
@@ -359,13 +370,15 @@ bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
 
 bool RecordSource::insertRow(const QVariantList &values)
 {
+    if (m_writer)
+        return m_writer->insertRow(values);
     return m_store && m_store->insertRow(m_kind, values);
 }
 
 bool RecordSource::deleteRow(int row)
 {
     const qint64 id = rowId(row);
-    if (id < 0 || !m_store->deleteRow(m_kind, id))
+    if (id < 0 || !(m_writer ? m_writer->deleteRow(id) : m_store->deleteRow(m_kind, id)))
         return false;
     refresh();
     if (m_count > 0)

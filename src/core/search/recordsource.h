@@ -17,6 +17,21 @@ class ImageResult;
 class SearchImages;
 class Store;
 
+// Where a directory's writes go when the store is only a mirror of them
+// (an office keeps «Мой» on its server). Rows are named by their rowid in
+// the store, which the writer keeps equal to its own.
+class RecordWriter {
+public:
+    virtual ~RecordWriter() = default;
+    virtual bool insertRow(const QVariantList &values) = 0;
+    virtual bool editRow(qint64 rowid, const QHash<int, QVariant> &values) = 0;
+    virtual bool deleteRow(qint64 rowid) = 0;
+    virtual QString lastError() const = 0;
+    // The last refusal was the row changed elsewhere: the store now shows
+    // that row, and the refused values are named in lastError().
+    virtual bool lastWasConflict() const = 0;
+};
+
 // One record source: the result of a query on one directory table and a
 // current record in it. The result is never held whole: the planner says
 // how the exact count is found and the rows are read, and rows are fetched
@@ -33,6 +48,11 @@ public:
     // A null store gives an empty directory (the database could not be opened).
     void setStore(Store *store);
     Store *store() const { return m_store; }
+    // Writes go to `writer` instead of the store (none: to the store).
+    void setWriter(RecordWriter *writer) { m_writer = writer; }
+    RecordWriter *writer() const { return m_writer; }
+    // Why the last write was refused.
+    QString writeError() const;
     // The in-memory images that answer searches once they are ready; none
     // (the default) leaves every search to SQLite.
     void setImages(SearchImages *images) { m_images = images; }
@@ -111,6 +131,7 @@ private:
 
     DirectoryKind m_kind;
     Store *m_store = nullptr;
+    RecordWriter *m_writer = nullptr;
     SearchImages *m_images = nullptr;
     SearchQuery m_query;
     QString m_caption;

@@ -2,6 +2,7 @@
 
 #include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
+#include "core/server/servernotes.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -91,7 +92,8 @@ void EditionWatch::poll()
     // yet fails the question, and must not take the LISTEN back with it.
     m_timeout->stop();
     PQsetnonblocking(m_conn, 1);
-    m_pending = {"LISTEN " + QByteArray(kEditionChannel), "SELECT edition FROM korvana.served"};
+    m_pending = {"LISTEN " + QByteArray(kEditionChannel), "LISTEN " + QByteArray(kNoteChannel),
+                 "SELECT edition FROM korvana.served"};
     m_state = State::Querying;
     sendNext();
     if (m_conn)
@@ -102,6 +104,8 @@ void EditionWatch::sendNext()
 {
     if (m_pending.isEmpty()) {
         m_state = State::Listening;
+        // Changes made while this seat was not listening are read now.
+        emit notesChanged();
         return;
     }
     if (!PQsendQuery(m_conn, m_pending.takeFirst().constData())) {
@@ -128,12 +132,17 @@ void EditionWatch::readInput()
             emit servedEditionIs(QByteArray(PQgetvalue(r, 0, 0)).toLongLong());
         PQclear(r);
     }
+    bool notes = false;
     while (PGnotify *notice = PQnotifies(m_conn)) {
         const qint64 id = QByteArray(notice->extra).toLongLong();
+        notes = notes || qstrcmp(notice->relname, kNoteChannel) == 0;
         PQfreemem(notice);
         if (id > 0)
             emit servedEditionIs(id);
     }
+    // One refresh for a burst of notices.
+    if (notes)
+        emit notesChanged();
     if (PQstatus(m_conn) == CONNECTION_BAD)
         failed(tidyServerError(PQerrorMessage(m_conn)));
 }

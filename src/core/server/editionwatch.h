@@ -12,7 +12,7 @@ struct pg_conn;
 
 namespace korvana {
 
-// Listens on the office server for new editions while a seat runs. It
+// Listens on the office server for new editions and «Мой» changes while a seat runs. It
 // connects, LISTENs and asks for the served edition without ever blocking
 // the window's thread (libpq's non-blocking calls on a QSocketNotifier),
 // and after a lost connection tries again by itself.
@@ -31,6 +31,8 @@ signals:
     // The edition the server serves: at each (re)connection and on every notice.
     void servedEditionIs(qint64 id);
     void connectionLost(const QString &reason);
+    // «Мой» changed on the server, or the watch (re)connected and may have missed changes.
+    void notesChanged();
 
 private:
     enum class State { Idle, Connecting, Querying, Listening };

@@ -2,6 +2,7 @@
 
 #include "core/app/sidefiles.h"
 #include "core/server/pgconnection.h"
+#include "core/server/servernotes.h"
 #include "core/store/directorykind.h"
 #include "core/store/store.h"
 
@@ -316,7 +317,7 @@ bool ensureServerSchema(PgConnection &db, QString *error)
             return false;
         }
     }
-    return true;
+    return ensureNoteSchema(db, error);
 }
 
 ServerLoadResult loadServerEditionFromAccess(const QString &service, const QString &mdbPath,

@@ -11,6 +11,7 @@
 #include "core/window/twips.h"
 #include "core/app/networkfolder.h"
 #include "gui/app/networkwarning.h"
+#include "gui/app/officepersonal.h"
 #include "gui/app/officeseat.h"
 #include "gui/app/opendatabase.h"
 #include "gui/dialer/dialerpanel.h"
@@ -126,6 +127,9 @@ void AppController::start()
             m_search->runSearch();
         });
         m_seat->listen(m_store.get());
+        // «Мой» lives on the server; the copy's Note table mirrors it.
+        m_officePersonal = new OfficePersonal(*m_seat, m_store.get(), source(DirectoryKind::Personal),
+                                              personalModel(), *w, this);
     }
 }
 

@@ -16,6 +16,7 @@ namespace korvana {
 class DialerPanel;
 class Directories;
 class MainWindow;
+class OfficePersonal;
 class OfficeSeat;
 class PersonalGrid;
 class PersonalModel;
@@ -41,6 +42,7 @@ public:
     // counts, and without that the folder's kadu.db.
     void setOfficeService(const QString &service) { m_service = service; }
     OfficeSeat *seat() const { return m_seat; }
+    OfficePersonal *officePersonal() const { return m_officePersonal; }
 
     // Loads everything and shows the window; the first search runs when the
     // focus lands in the number field.
@@ -72,6 +74,7 @@ private:
     QSettings *m_settings;
     QString m_service;
     OfficeSeat *m_seat = nullptr;
+    OfficePersonal *m_officePersonal = nullptr;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Directories> m_directories;

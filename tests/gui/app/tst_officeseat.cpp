@@ -6,11 +6,18 @@
 #include "pgcluster.h"
 #include <sys/stat.h>
 
+#include "core/personal/personalmodel.h"
+#include "core/search/recordsource.h"
 #include "core/server/editionwatch.h"
+#include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
 #include "core/store/store.h"
 #include "gui/app/officeseat.h"
+#include "gui/window/controls.h"
+#include "gui/window/mainwindow.h"
 
+#include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace korvana;
@@ -88,6 +95,46 @@ private slots:
         QCOMPARE(inode(), before);
     }
 
+    // Another seat's «Мой» changes reach the tab without a keystroke; the
+    // row being edited is left alone, and its save then shows the other
+    // seat's row and names what was typed.
+    void personalIsLive()
+    {
+        AppFixture f(test::withFile(QStringLiteral("settings.ini"), kSeatSettings));
+        QTRY_VERIFY_WITH_TIMEOUT(f.app->seat()->watch()->isConnected(), 10000);
+        f.app->window()->searchPanel().tabs->setCurrentIndex(2); // «Мой»
+        RecordSource *mine = f.app->source(DirectoryKind::Personal);
+        PersonalModel *model = f.app->personalModel();
+        const int before = mine->recordCount();
+        const auto rowOf = [mine](const QString &number) {
+            for (int r = 0; r < mine->recordCount(); ++r)
+                if (mine->value(r, 0).toString() == number)
+                    return r;
+            return -1;
+        };
+        PgConnection other;
+        QVERIFY(other.open(PgCluster::kSeat));
+        QVERIFY(other.run(QStringLiteral("INSERT INTO korvana.note (n_tel, family) VALUES ('900', 'Соседний пост')")));
+        QTRY_COMPARE_WITH_TIMEOUT(mine->recordCount(), before + 1, 1000);
+        QCOMPARE(f.count(), QStringLiteral("из %1").arg(before + 1));
+
+        const int row = rowOf(QStringLiteral("900"));
+        QVERIFY(model->setData(model->index(row, 1), QStringLiteral("Мой пост")));
+        QSignalSpy notices(f.app->seat()->watch(), &EditionWatch::notesChanged);
+        QVERIFY(other.run(QStringLiteral("UPDATE korvana.note SET family = 'Их пост' WHERE n_tel = '900'")));
+        QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), 1000);
+        QCoreApplication::processEvents();
+        QVERIFY(model->hasPendingRow());
+        QCOMPARE(model->data(model->index(row, 1)).toString(), QStringLiteral("Мой пост"));
+
+        QVERIFY(!model->submitPending());
+        QCOMPARE(f.messages.count(), 1);
+        QVERIFY2(f.messages.texts().at(0).contains(QStringLiteral("изменена на другом рабочем месте"))
+                     && f.messages.texts().at(0).contains(QStringLiteral("Мой пост")),
+                 qPrintable(f.messages.texts().at(0)));
+        QCOMPARE(model->data(model->index(rowOf(QStringLiteral("900")), 1)).toString(), QStringLiteral("Их пост"));
+    }
+
     // No server at start: one message naming the service and the reason, then the last copy.
     void serverOutOfReach()
     {
@@ -102,8 +149,15 @@ private slots:
                      qPrintable(text));
             QVERIFY(f.app->store());
             QCOMPARE(f.count(), QStringLiteral("из %1").arg(f.app->store()->tableRowCount(DirectoryKind::Residents)));
+            // «Мой» shows its last rows and takes no edits until the server is back.
+            QLabel *status = f.app->window()->dialPanel().status;
+            DirectoryGrid *grid = f.app->window()->grid(DirectoryKind::Personal);
+            QCOMPARE(status->text(), QStringLiteral("Нет связи с сервером"));
+            QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
             QVERIFY2(m_cluster.restart(), qPrintable(m_cluster.error()));
             QTRY_VERIFY_WITH_TIMEOUT(f.app->seat()->watch()->isConnected(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(status->text().isEmpty(), 5000);
+            QVERIFY(grid->editTriggers() != QAbstractItemView::NoEditTriggers);
         }
         // A service nobody defined, and no copy yet: what the administrator must do.
         AppFixture f(test::withFile(QStringLiteral("settings.ini"), "[Server]\nService=nowhere\n"));

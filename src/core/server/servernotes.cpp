@@ -1,0 +1,322 @@
+#include "core/server/servernotes.h"
+
+#include "core/server/pgconnection.h"
+#include "core/store/store.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace korvana {
+
+namespace {
+
+// Every role that may connect may write «Мой»; which rows it sees is the
+// policy's business, so a hand-written statement is held to it as well.
+// The mode lives on the server, writable only by the schema's owner.
+const char *const kNoteSchema[] = {
+    "CREATE TABLE IF NOT EXISTS korvana.note ("
+    " id bigserial PRIMARY KEY,"
+    " version bigint NOT NULL DEFAULT 1,"
+    " owner name NOT NULL DEFAULT current_user,"
+    " n_tel text, family text, street text, dom text, dom1 text, kvart text, kvart1 text)",
+    "CREATE TABLE IF NOT EXISTS korvana.personal_mode ("
+    " one boolean PRIMARY KEY DEFAULT true CHECK (one),"
+    " own boolean NOT NULL)",
+    "INSERT INTO korvana.personal_mode (own) VALUES (false) ON CONFLICT DO NOTHING",
+    "CREATE OR REPLACE FUNCTION korvana.personal_own() RETURNS boolean LANGUAGE sql STABLE"
+    " SECURITY DEFINER SET search_path = pg_catalog"
+    " AS 'SELECT coalesce((SELECT own FROM korvana.personal_mode), false)'",
+    // The version rises with every change, whoever writes it; the owner never moves.
+    "CREATE OR REPLACE FUNCTION korvana.note_version() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN NEW.version := OLD.version + 1; NEW.owner := OLD.owner; NEW.id := OLD.id; RETURN NEW; END $$",
+    "CREATE OR REPLACE FUNCTION korvana.note_notice() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN PERFORM pg_notify('korvana_note', ''); RETURN NULL; END $$",
+    "DROP TRIGGER IF EXISTS note_version ON korvana.note",
+    "CREATE TRIGGER note_version BEFORE UPDATE ON korvana.note"
+    " FOR EACH ROW EXECUTE FUNCTION korvana.note_version()",
+    "DROP TRIGGER IF EXISTS note_notice ON korvana.note",
+    "CREATE TRIGGER note_notice AFTER INSERT OR UPDATE OR DELETE ON korvana.note"
+    " FOR EACH STATEMENT EXECUTE FUNCTION korvana.note_notice()",
+    "ALTER TABLE korvana.note ENABLE ROW LEVEL SECURITY",
+    "DROP POLICY IF EXISTS note_rows ON korvana.note",
+    "CREATE POLICY note_rows ON korvana.note"
+    " USING (NOT korvana.personal_own() OR owner = current_user)"
+    " WITH CHECK (NOT korvana.personal_own() OR owner = current_user)",
+    "GRANT SELECT ON korvana.personal_mode TO PUBLIC",
+    "GRANT SELECT, INSERT, UPDATE, DELETE ON korvana.note TO PUBLIC",
+    "GRANT USAGE ON SEQUENCE korvana.note_id_seq TO PUBLIC",
+};
+
+constexpr const char *kColumns = "n_tel, family, street, dom, dom1, kvart, kvart1";
+constexpr int kFields = 7;
+const char *const kColumnNames[kFields] = {"n_tel", "family", "street", "dom", "dom1", "kvart", "kvart1"};
+
+PgParam param(const QVariant &value)
+{
+    return value.isNull() ? PgParam::null() : PgParam(value.toString());
+}
+
+QVariant cell(const PgResult &r, int row, int column)
+{
+    return r.isNull(row, column) ? QVariant() : QVariant(r.text(row, column));
+}
+
+} // namespace
+
+PersonalMode personalModeFromText(const QString &text)
+{
+    return text.trimmed().compare(QStringLiteral("own"), Qt::CaseInsensitive) == 0 ? PersonalMode::Own
+                                                                                     : PersonalMode::Shared;
+}
+
+bool ensureNoteSchema(PgConnection &db, QString *error)
+{
+    for (const char *statement : kNoteSchema) {
+        if (!db.run(QString::fromLatin1(statement))) {
+            *error = db.error();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool setPersonalMode(PgConnection &db, PersonalMode mode, QString *error)
+{
+    if (!ensureNoteSchema(db, error))
+        return false;
+    if (!db.run(QStringLiteral("UPDATE korvana.personal_mode SET own = $1"),
+                {PgParam(mode == PersonalMode::Own ? "true" : "false")})) {
+        *error = db.error();
+        return false;
+    }
+    return true;
+}
+
+int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
+{
+    QList<QVariantList> rows;
+    sqlite3 *file = nullptr;
+    // Read-only and without the store: the file must stay as it is, not be upgraded.
+    if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &file, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("не удаётся открыть %1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
+        sqlite3_close(file);
+        return -1;
+    }
+    {
+        Statement read(file, QStringLiteral("SELECT N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1 FROM Note ORDER BY rowid"));
+        int step = read.isValid() ? read.step() : SQLITE_ERROR;
+        for (; step == SQLITE_ROW; step = read.step()) {
+            QVariantList values;
+            for (int c = 0; c < kFields; ++c)
+                values << read.column(c);
+            rows << values;
+        }
+        if (step != SQLITE_DONE)
+            *error = QStringLiteral("%1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
+    }
+    sqlite3_close(file);
+    if (!error->isEmpty())
+        return -1;
+
+    int added = 0;
+    bool ok = db.run(QStringLiteral("BEGIN"));
+    for (int r = 0; ok && r < rows.size(); ++r) {
+        QList<PgParam> params;
+        for (const QVariant &v : rows.at(r))
+            params << param(v);
+        const PgResult in = db.exec(
+            QStringLiteral("INSERT INTO korvana.note (%1) SELECT $1::text, $2::text, $3::text, $4::text, $5::text, $6::text, $7::text WHERE NOT EXISTS"
+                           " (SELECT 1 FROM korvana.note WHERE n_tel IS NOT DISTINCT FROM $1"
+                           " AND family IS NOT DISTINCT FROM $2 AND street IS NOT DISTINCT FROM $3"
+                           " AND dom IS NOT DISTINCT FROM $4 AND dom1 IS NOT DISTINCT FROM $5"
+                           " AND kvart IS NOT DISTINCT FROM $6 AND kvart1 IS NOT DISTINCT FROM $7) RETURNING id")
+                .arg(QLatin1String(kColumns)),
+            params);
+        ok = in.ok();
+        added += in.rows();
+    }
+    if (ok && db.run(QStringLiteral("COMMIT")))
+        return added;
+    *error = db.error();
+    db.run(QStringLiteral("ROLLBACK"));
+    return -1;
+}
+
+QString NoteSave::reason() const
+{
+    QStringList kept;
+    for (const QVariant &v : refused)
+        if (!v.toString().trimmed().isEmpty())
+            kept << v.toString().trimmed();
+    const QString values = kept.isEmpty() ? QString()
+                                          : QStringLiteral("\nНе сохранено: ") + kept.join(QStringLiteral(", "));
+    switch (status) {
+    case Status::Saved: return {};
+    case Status::Changed:
+        return QStringLiteral("Запись изменена на другом рабочем месте; показана её новая версия.") + values;
+    case Status::Deleted: return QStringLiteral("Запись удалена на другом рабочем месте.") + values;
+    case Status::Failed: break;
+    }
+    return QStringLiteral("Сервер справочника не принял изменение: ") + error + values;
+}
+
+bool ServerNotes::refresh(QString *error)
+{
+    const PgResult rows = m_db.exec(QStringLiteral("SELECT id, version, %1 FROM korvana.note ORDER BY id")
+                                        .arg(QLatin1String(kColumns)));
+    if (!rows.ok()) {
+        if (error)
+            *error = m_db.error();
+        return false;
+    }
+    QHash<qint64, QVariantList> server;
+    QHash<qint64, qint64> versions;
+    for (int r = 0; r < rows.rows(); ++r) {
+        QVariantList values;
+        for (int c = 0; c < kFields; ++c)
+            values << cell(rows, r, c + 2);
+        server.insert(rows.int64(r, 0), values);
+        versions.insert(rows.int64(r, 0), rows.int64(r, 1));
+    }
+
+    // What the mirror holds now; only the differences are written.
+    auto mirrorFailed = [&] {
+        if (error)
+            *error = m_mirror.lastError();
+        return false;
+    };
+    QHash<qint64, QVariantList> local;
+    {
+        Statement *read = m_mirror.statement(
+            QStringLiteral("SELECT rowid, N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1 FROM Note"));
+        if (!read)
+            return mirrorFailed();
+        Statement::Use use(*read);
+        while (use->step() == 100 /* SQLITE_ROW */) {
+            QVariantList values;
+            for (int c = 0; c < kFields; ++c)
+                values << use->column(c + 1);
+            local.insert(use->columnInt64(0), values);
+        }
+    }
+    bool began = false;
+    auto write = [&](bool ok) {
+        if (!ok && began)
+            m_mirror.rollback();
+        return ok;
+    };
+    auto begin = [&] { return began || (began = m_mirror.begin()); };
+    const QStringList &fields = tableInfo(DirectoryKind::Personal).fields;
+    for (auto it = local.cbegin(); it != local.cend(); ++it)
+        if (!server.contains(it.key()) && !write(begin() && m_mirror.deleteRow(DirectoryKind::Personal, it.key())))
+            return mirrorFailed();
+    for (auto it = server.cbegin(); it != server.cend(); ++it) {
+        const auto here = local.constFind(it.key());
+        if (here == local.cend()) {
+            qint64 rowid = 0;
+            Statement *move = nullptr;
+            const bool ok = begin() && m_mirror.insertRow(DirectoryKind::Personal, it.value(), &rowid)
+                            && (move = m_mirror.statement(QStringLiteral("UPDATE Note SET rowid = ?1 WHERE rowid = ?2")));
+            if (!write(ok))
+                return mirrorFailed();
+            Statement::Use use(*move);
+            use->bindInt64(1, it.key());
+            use->bindInt64(2, rowid);
+            if (!write(use->step() == 101 /* SQLITE_DONE */))
+                return mirrorFailed();
+            continue;
+        }
+        for (int c = 0; c < kFields; ++c) {
+            const QVariant &want = it.value().at(c);
+            const QVariant &have = here->at(c);
+            if (want.isNull() == have.isNull() && want.toString() == have.toString())
+                continue;
+            if (!write(begin() && m_mirror.updateField(DirectoryKind::Personal, it.key(), fields.at(c), want)))
+                return mirrorFailed();
+        }
+    }
+    if (began && !write(m_mirror.commit()))
+        return mirrorFailed();
+    m_versions = versions;
+    return true;
+}
+
+NoteSave ServerNotes::failed(const QVariantList &values)
+{
+    NoteSave save;
+    save.error = m_db.error();
+    save.refused = values;
+    return save;
+}
+
+NoteSave ServerNotes::saved(qint64 id)
+{
+    NoteSave save;
+    save.status = NoteSave::Status::Saved;
+    save.id = id;
+    refresh();
+    return save;
+}
+
+NoteSave ServerNotes::checked(const PgResult &written, qint64 id, const QVariantList &values)
+{
+    if (!written.ok())
+        return failed(values);
+    if (written.rows() == 1)
+        return saved(id);
+    // Not written: the row's version moved on, or the row is gone (or, per
+    // operator, was never this role's). The mirror then shows the server's row.
+    const PgResult still = m_db.exec(QStringLiteral("SELECT 1 FROM korvana.note WHERE id = $1"), {id});
+    NoteSave save;
+    save.status = still.rows() == 1 ? NoteSave::Status::Changed : NoteSave::Status::Deleted;
+    save.id = id;
+    save.refused = values;
+    refresh();
+    return save;
+}
+
+NoteSave ServerNotes::insert(const QVariantList &values)
+{
+    QList<PgParam> params;
+    for (int c = 0; c < kFields; ++c)
+        params << param(values.value(c));
+    const PgResult r = m_db.exec(
+        QStringLiteral("INSERT INTO korvana.note (%1) VALUES ($1, $2, $3, $4, $5, $6, $7) RETURNING id")
+            .arg(QLatin1String(kColumns)),
+        params);
+    if (r.rows() != 1)
+        return failed(values);
+    return saved(r.int64(0, 0));
+}
+
+NoteSave ServerNotes::edit(qint64 id, const QHash<int, QVariant> &values)
+{
+    QVariantList shown(kFields);
+    QStringList sets;
+    QList<PgParam> params = {PgParam(id), PgParam(version(id))};
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.key() < 0 || it.key() >= kFields)
+            continue;
+        shown[it.key()] = it.value();
+        params << param(it.value());
+        sets << QStringLiteral("%1 = $%2").arg(QLatin1String(kColumnNames[it.key()])).arg(params.size());
+    }
+    if (sets.isEmpty())
+        return NoteSave{NoteSave::Status::Saved, {}, id, {}};
+    // One statement is one transaction: the version checked is the version replaced.
+    const PgResult r = m_db.exec(QStringLiteral("UPDATE korvana.note SET %1 WHERE id = $1 AND version = $2"
+                                                " RETURNING version")
+                                     .arg(sets.join(QStringLiteral(", "))),
+                                 params);
+    return checked(r, id, shown);
+}
+
+NoteSave ServerNotes::remove(qint64 id)
+{
+    const PgResult r = m_db.exec(QStringLiteral("DELETE FROM korvana.note WHERE id = $1 AND version = $2 RETURNING id"),
+                                 {id, version(id)});
+    return checked(r, id, {});
+}
+
+} // namespace korvana
