@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <sys/stat.h>
+
 namespace korvana {
 
 namespace {
@@ -82,6 +84,29 @@ void kafterfirstFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
             ++i;
     }
     sqlite3_result_int(ctx, valueBytes - i >= partBytes && memcmp(value + i, part, partBytes) == 0);
+}
+
+// One counter per table, moved by triggers at every row written by anyone
+// (Korvana, korvana-import, the sqlite3 shell), so that a reader that sees
+// the file change can tell which table did: a personal entry written in
+// another window does not make the public tables' images stale.
+const QString kCountersTable = QStringLiteral("korvana_changes");
+
+QStringList changeCounterStatements()
+{
+    // Three rows: no index (the files' index count is what tools expect).
+    QStringList out{QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (tbl TEXT NOT NULL, n INTEGER NOT NULL)")
+                        .arg(kCountersTable)};
+    for (DirectoryKind kind : kAllKinds) {
+        const QString table = tableInfo(kind).table;
+        out << QStringLiteral("INSERT INTO %1 SELECT '%2', 0 WHERE NOT EXISTS (SELECT 1 FROM %1 WHERE tbl = '%2')")
+                   .arg(kCountersTable, table);
+        for (const char *op : {"INSERT", "UPDATE", "DELETE"})
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS korvana_%1_%2 AFTER %3 ON %1 "
+                                  "BEGIN UPDATE %4 SET n = n + 1 WHERE tbl = '%1'; END")
+                       .arg(table, QString::fromLatin1(op).toLower(), QLatin1String(op), kCountersTable);
+    }
+    return out;
 }
 
 bool hasTrimmedShadow(const QString &field)
@@ -241,6 +266,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
     sqlite3_extended_result_codes(store->m_db, 1);
     sqlite3_busy_timeout(store->m_db, 2000);
     store->registerFunctions();
+    store->recordFileId();
 
     // Reading the schema is the first thing that touches the file's content.
     QString why;
@@ -269,14 +295,43 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
     }
     sqlite3_extended_result_codes(store->m_db, 1);
     store->registerFunctions();
+    store->recordFileId();
     QString why;
-    if (!store->ensureSchema(&why, {})) {
+    // The counters' triggers would slow the bulk load that follows;
+    // createIndexes() adds them after it.
+    if (!store->ensureSchema(&why, {}, /*counters=*/false)) {
         if (error)
             *error = why;
         return nullptr;
     }
     store->noticeOutsideWrites();
     return store;
+}
+
+std::optional<FileId> Store::fileIdOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+bool Store::readsFile(sqlite3 *db, const QString &path, FileId id)
+{
+    // The path names `id` before and after the connection is found to hold
+    // the file the path names: so the connection holds `id`.
+    int moved = 1;
+    const auto before = fileIdOf(path);
+    const bool held = sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && !moved;
+    const auto after = fileIdOf(path);
+    return held && before == id && after == id;
+}
+
+void Store::recordFileId()
+{
+    // The file the connection holds (the path may name a new one later).
+    if (const auto id = fileIdOf(m_path); id && readsFile(m_db, m_path, *id))
+        m_fileId = *id;
 }
 
 bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
@@ -352,7 +407,7 @@ struct ProgressTicker {
 
 } // namespace
 
-bool Store::ensureSchema(QString *error, const Progress &progress)
+bool Store::ensureSchema(QString *error, const Progress &progress, bool counters)
 {
     // Columns each table has now, lower-cased (SQLite names are case-insensitive).
     auto columnsOf = [this](const QString &table) {
@@ -391,12 +446,17 @@ bool Store::ensureSchema(QString *error, const Progress &progress)
             }
         }
         // The personal directory is small and may have been edited by other
-        // tools, so its shadows are refreshed at every open.
-        if (added || userVersion != kFoldVersion || kind == DirectoryKind::Personal)
+        // tools, so its shadows are checked at every open (and written only
+        // when some are wrong: a second program starting is not a change).
+        if (added || userVersion != kFoldVersion
+            || (kind == DirectoryKind::Personal && personalShadowsStale()))
             refill << kind;
     }
 
     const bool needsWrite = !ddl.isEmpty() || userVersion != kFoldVersion;
+    const bool addCounters = counters && !hasChangeCounters();
+    if (!needsWrite && refill.isEmpty() && !addCounters)
+        return true; // up to date: nothing written, no lock taken
     if (isReadOnly()) {
         if (needsWrite) {
             if (error)
@@ -487,6 +547,10 @@ bool Store::ensureSchema(QString *error, const Progress &progress)
     }
     sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
     exec(QStringLiteral("PRAGMA cache_size = -2000")); // SQLite's default, for the searches
+    for (const QString &stmt : counters ? changeCounterStatements() : QStringList()) {
+        if (!exec(stmt, error))
+            return failed();
+    }
     if (!exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
         return failed();
     if (!commit()) {
@@ -536,7 +600,46 @@ bool Store::createIndexes(QString *error)
                 return false;
         }
     }
+    for (const QString &sql : changeCounterStatements()) {
+        if (!exec(sql, error))
+            return false;
+    }
     return true;
+}
+
+bool Store::personalShadowsStale()
+{
+    const TableInfo &t = tableInfo(DirectoryKind::Personal);
+    QStringList differs;
+    for (const auto &[column, expr] : shadowExpressions(DirectoryKind::Personal, [&](int i) { return t.fields[i]; }))
+        differs << column + QStringLiteral(" IS NOT ") + expr;
+    Statement s(m_db, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(t.table, differs.join(QStringLiteral(" OR "))));
+    return s.step() != SQLITE_DONE; // a row, or an error (a column missing): refill
+}
+
+bool Store::hasChangeCounters()
+{
+    Statement s(m_db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name GLOB 'korvana_*'"));
+    return s.step() == SQLITE_ROW && s.columnInt64(0) == 3 * qint64(std::size(kAllKinds));
+}
+
+bool Store::readChangeCounters(qint64 out[3])
+{
+    Statement *s = statement(QStringLiteral("SELECT tbl, n FROM %1").arg(kCountersTable));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    int found = 0;
+    while (s->step() == SQLITE_ROW) {
+        const QString table = s->column(0).toString();
+        for (DirectoryKind kind : kAllKinds) {
+            if (table == tableInfo(kind).table) {
+                out[int(kind) - 1] = s->columnInt64(1);
+                ++found;
+            }
+        }
+    }
+    return found == int(std::size(kAllKinds));
 }
 
 bool Store::insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid)
@@ -700,11 +803,18 @@ void Store::noticeOutsideWrites()
     const qint64 version = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
     if (version == m_dataVersion)
         return;
-    // Which table another program wrote is not known: all count as written.
+    s->reset();
+    // Only now is a second query worth its time: which tables were written.
+    qint64 counters[3] = {-1, -1, -1};
+    const bool known = readChangeCounters(counters);
     if (m_dataVersion >= 0) {
-        for (DirectoryKind kind : kAllKinds)
-            wrote(kind);
+        for (DirectoryKind kind : kAllKinds) {
+            const int i = int(kind) - 1;
+            if (!known || counters[i] != m_counters[i])
+                wrote(kind);
+        }
     }
+    std::copy(std::begin(counters), std::end(counters), std::begin(m_counters));
     m_dataVersion = version;
 }
 
