@@ -203,8 +203,9 @@ DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *err
         != SQLITE_OK)
         return fail(Status::Failed, QStringLiteral("Не удаётся открыть файл %1: %2")
                                         .arg(name, QString::fromUtf8(sqlite3_errmsg(m_db))));
-    // A running Korvana holds the lock only while it writes one entry.
-    sqlite3_busy_timeout(m_db, 3000);
+    // A running Korvana holds the lock only while it writes one entry, but
+    // may have to wait for readers to let it commit: some patience.
+    sqlite3_busy_timeout(m_db, 10000);
     const int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_NOTADB)
         return fail(Status::NotADatabase, QStringLiteral("Файл %1 не является базой справочника").arg(name));

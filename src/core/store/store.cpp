@@ -409,17 +409,28 @@ struct ProgressTicker {
 
 bool Store::ensureSchema(QString *error, const Progress &progress, bool counters)
 {
+    // A read that fails (the file busy for longer than the timeout) must not
+    // pass for a table or column that is missing: the open fails instead.
+    QString readError;
+    const auto check = [&](int rc, int wanted) {
+        if (rc != wanted && readError.isEmpty())
+            readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    };
     // Columns each table has now, lower-cased (SQLite names are case-insensitive).
-    auto columnsOf = [this](const QString &table) {
+    auto columnsOf = [&](const QString &table) {
         QSet<QString> cols;
         Statement info(m_db, QStringLiteral("PRAGMA table_info(\"%1\")").arg(table));
-        while (info.step() == SQLITE_ROW)
+        int rc;
+        while ((rc = info.step()) == SQLITE_ROW)
             cols.insert(info.column(1).toString().toLower());
+        check(rc, SQLITE_DONE);
         return cols;
     };
-    auto single = [this](const QString &sql) {
+    auto single = [&](const QString &sql) {
         Statement s(m_db, sql);
-        return s.step() == SQLITE_ROW ? s.columnInt64(0) : 0;
+        const int rc = s.step();
+        check(rc, SQLITE_ROW);
+        return rc == SQLITE_ROW ? s.columnInt64(0) : 0;
     };
     const int userVersion = int(single(QStringLiteral("PRAGMA user_version")));
 
@@ -449,12 +460,17 @@ bool Store::ensureSchema(QString *error, const Progress &progress, bool counters
         // tools, so its shadows are checked at every open (and written only
         // when some are wrong: a second program starting is not a change).
         if (added || userVersion != kFoldVersion
-            || (kind == DirectoryKind::Personal && personalShadowsStale()))
+            || (kind == DirectoryKind::Personal && personalShadowsStale(&readError)))
             refill << kind;
     }
 
+    const bool addCounters = counters && !hasChangeCounters(&readError);
+    if (!readError.isEmpty()) {
+        if (error)
+            *error = readError;
+        return false;
+    }
     const bool needsWrite = !ddl.isEmpty() || userVersion != kFoldVersion;
-    const bool addCounters = counters && !hasChangeCounters();
     if (!needsWrite && refill.isEmpty() && !addCounters)
         return true; // up to date: nothing written, no lock taken
     if (isReadOnly()) {
@@ -607,20 +623,26 @@ bool Store::createIndexes(QString *error)
     return true;
 }
 
-bool Store::personalShadowsStale()
+bool Store::personalShadowsStale(QString *readError)
 {
     const TableInfo &t = tableInfo(DirectoryKind::Personal);
     QStringList differs;
     for (const auto &[column, expr] : shadowExpressions(DirectoryKind::Personal, [&](int i) { return t.fields[i]; }))
         differs << column + QStringLiteral(" IS NOT ") + expr;
     Statement s(m_db, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(t.table, differs.join(QStringLiteral(" OR "))));
-    return s.step() != SQLITE_DONE; // a row, or an error (a column missing): refill
+    const int rc = s.step();
+    if ((rc & 0xff) == SQLITE_BUSY && readError->isEmpty())
+        *readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return rc != SQLITE_DONE; // a row, or an error (a column missing): refill
 }
 
-bool Store::hasChangeCounters()
+bool Store::hasChangeCounters(QString *readError)
 {
     Statement s(m_db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name GLOB 'korvana_*'"));
-    return s.step() == SQLITE_ROW && s.columnInt64(0) == 3 * qint64(std::size(kAllKinds));
+    const int rc = s.step();
+    if (rc != SQLITE_ROW && readError->isEmpty())
+        *readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return rc == SQLITE_ROW && s.columnInt64(0) == 3 * qint64(std::size(kAllKinds));
 }
 
 bool Store::readChangeCounters(qint64 out[3])
@@ -794,8 +816,33 @@ void Store::wrote(DirectoryKind kind)
     ++m_versions[int(kind) - 1];
 }
 
+bool Store::followReplacement()
+{
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved
+        || sqlite3_get_autocommit(m_db) == 0)
+        return false;
+    // A new edition was renamed over the path. The old file is read by
+    // nobody else and a journal beside it now belongs to the new one, which
+    // a reader of the old file would take for its own: read the new file.
+    std::unique_ptr<Store> fresh = Store::open(m_path);
+    if (!fresh)
+        return false;
+    std::swap(m_db, fresh->m_db);
+    std::swap(m_statements, fresh->m_statements);
+    registerFunctions(); // their data is this store's
+    m_fileId = fresh->m_fileId;
+    m_dataVersion = fresh->m_dataVersion;
+    std::copy(std::begin(fresh->m_counters), std::end(fresh->m_counters), std::begin(m_counters));
+    for (DirectoryKind kind : kAllKinds)
+        wrote(kind);
+    return true;
+}
+
 void Store::noticeOutsideWrites()
 {
+    if (followReplacement())
+        return;
     Statement *s = statement(QStringLiteral("PRAGMA data_version"));
     if (!s)
         return;

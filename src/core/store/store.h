@@ -143,7 +143,9 @@ public:
     // Checks whether another connection has written the file since the last
     // check (one PRAGMA); if so, the tables whose change counters moved count
     // as changed and their kept counts and value lists are dropped. A file
-    // without the counters (read-only and old) has every table changed.
+    // without the counters (read-only and old) has every table changed. A
+    // new edition renamed over the path is opened in place of the old file
+    // (every table changed); writes begun before that still fail.
     void noticeOutsideWrites();
 
     static QString shadowColumn(const QString &field); // "k_" + lower-case field
@@ -154,9 +156,10 @@ private:
     bool ensureSchema(QString *error, const Progress &progress, bool counters = true);
     // Whether some personal row's search columns do not match its fields
     // (another program wrote them): only then does an open write.
-    bool personalShadowsStale();
-    bool hasChangeCounters();
+    bool personalShadowsStale(QString *readError);
+    bool hasChangeCounters(QString *readError);
     void recordFileId();
+    bool followReplacement();
     bool readChangeCounters(qint64 out[3]);
     // The CREATE INDEX statements of a table, in the order they are made.
     static QStringList indexStatements(DirectoryKind kind);
