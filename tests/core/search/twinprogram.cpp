@@ -165,8 +165,8 @@ int open(const QString &db, int rounds)
             return 4;
         RecordSource personal(DirectoryKind::Personal);
         personal.setStore(store.get());
-        if (personal.refresh() != RecordSource::Outcome::Ok)
-            return failWith(QStringLiteral("open %1: «Мой» not read").arg(round));
+        if (personal.refresh() != RecordSource::Outcome::Ok && (sqlite3_errcode(store->handle()) & 0xff) != SQLITE_BUSY)
+            return failWith(QStringLiteral("open %1: «Мой» not read: %2").arg(round).arg(store->lastError()));
     }
     return 0;
 }
