@@ -190,6 +190,7 @@ bool DirectoryLock::hasMoved() const
 
 DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *error)
 {
+    Store::guardReplacedFiles();
     release();
     m_personalCount = 0;
     m_personalFields.clear();

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 #include <sys/stat.h>
@@ -158,6 +159,105 @@ const QString &insertSql(DirectoryKind kind)
 
 } // namespace
 
+// ---- Files renamed over ----------------------------------------------------
+
+namespace {
+
+// The default file layer with one change. A connection still reading a file
+// that a new edition was renamed over finds, at the shared path, the
+// journal of a writer of the new file; SQLite would take it for a hot
+// journal of its own file (nobody holds that file's write lock), play it
+// into the old file and delete it from under the writer. A moved file is
+// therefore reported as write-locked, so its journal is left alone. The
+// old file itself is never written again (SQLite refuses writes to a moved
+// file; an update locked it, rolling back any journal of its own, before
+// replacing it).
+struct GuardedFile {
+    sqlite3_file base;
+};
+constexpr int kInnerOffset = (sizeof(GuardedFile) + 7) / 8 * 8;
+sqlite3_vfs *g_plainVfs = nullptr;
+sqlite3_vfs g_guardedVfs;
+sqlite3_io_methods g_guardedMethods;
+
+sqlite3_file *inner(sqlite3_file *f) { return reinterpret_cast<sqlite3_file *>(reinterpret_cast<char *>(f) + kInnerOffset); }
+
+int guardedCheckReservedLock(sqlite3_file *f, int *locked)
+{
+    sqlite3_file *in = inner(f);
+    const int rc = in->pMethods->xCheckReservedLock(in, locked);
+    int moved = 0;
+    if (rc == SQLITE_OK && !*locked && in->pMethods->xFileControl(in, SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+        *locked = 1;
+    return rc;
+}
+
+int guardedOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int *outFlags)
+{
+    sqlite3_file *in = inner(f);
+    in->pMethods = nullptr;
+    const int rc = g_plainVfs->xOpen(g_plainVfs, name, in, flags, outFlags);
+    f->pMethods = in->pMethods ? &g_guardedMethods : nullptr;
+    return rc;
+}
+
+void installGuardedVfs()
+{
+    g_plainVfs = sqlite3_vfs_find(nullptr);
+    if (!g_plainVfs)
+        return;
+    g_guardedVfs = *g_plainVfs;
+    g_guardedVfs.szOsFile = kInnerOffset + g_plainVfs->szOsFile;
+    g_guardedVfs.zName = "korvana";
+    g_guardedVfs.pNext = nullptr;
+    g_guardedVfs.xOpen = guardedOpen;
+    auto &m = g_guardedMethods;
+    m.iVersion = 3;
+    m.xClose = [](sqlite3_file *f) { return inner(f)->pMethods->xClose(inner(f)); };
+    m.xRead = [](sqlite3_file *f, void *p, int n, sqlite3_int64 o) { return inner(f)->pMethods->xRead(inner(f), p, n, o); };
+    m.xWrite = [](sqlite3_file *f, const void *p, int n, sqlite3_int64 o) { return inner(f)->pMethods->xWrite(inner(f), p, n, o); };
+    m.xTruncate = [](sqlite3_file *f, sqlite3_int64 n) { return inner(f)->pMethods->xTruncate(inner(f), n); };
+    m.xSync = [](sqlite3_file *f, int flags) { return inner(f)->pMethods->xSync(inner(f), flags); };
+    m.xFileSize = [](sqlite3_file *f, sqlite3_int64 *n) { return inner(f)->pMethods->xFileSize(inner(f), n); };
+    m.xLock = [](sqlite3_file *f, int l) { return inner(f)->pMethods->xLock(inner(f), l); };
+    m.xUnlock = [](sqlite3_file *f, int l) { return inner(f)->pMethods->xUnlock(inner(f), l); };
+    m.xCheckReservedLock = guardedCheckReservedLock;
+    m.xFileControl = [](sqlite3_file *f, int op, void *a) { return inner(f)->pMethods->xFileControl(inner(f), op, a); };
+    m.xSectorSize = [](sqlite3_file *f) { return inner(f)->pMethods->xSectorSize(inner(f)); };
+    m.xDeviceCharacteristics = [](sqlite3_file *f) { return inner(f)->pMethods->xDeviceCharacteristics(inner(f)); };
+    m.xShmMap = [](sqlite3_file *f, int i, int n, int e, void volatile **p) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmMap(inner(f), i, n, e, p) : SQLITE_IOERR;
+    };
+    m.xShmLock = [](sqlite3_file *f, int o, int n, int fl) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmLock(inner(f), o, n, fl) : SQLITE_IOERR;
+    };
+    m.xShmBarrier = [](sqlite3_file *f) {
+        if (inner(f)->pMethods->iVersion >= 2)
+            inner(f)->pMethods->xShmBarrier(inner(f));
+    };
+    m.xShmUnmap = [](sqlite3_file *f, int d) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmUnmap(inner(f), d) : SQLITE_OK;
+    };
+    m.xFetch = [](sqlite3_file *f, sqlite3_int64 o, int n, void **p) {
+        if (inner(f)->pMethods->iVersion >= 3)
+            return inner(f)->pMethods->xFetch(inner(f), o, n, p);
+        *p = nullptr;
+        return SQLITE_OK;
+    };
+    m.xUnfetch = [](sqlite3_file *f, sqlite3_int64 o, void *p) {
+        return inner(f)->pMethods->iVersion >= 3 ? inner(f)->pMethods->xUnfetch(inner(f), o, p) : SQLITE_OK;
+    };
+    sqlite3_vfs_register(&g_guardedVfs, /*makeDflt=*/1);
+}
+
+} // namespace
+
+void Store::guardReplacedFiles()
+{
+    static std::once_flag once;
+    std::call_once(once, installGuardedVfs);
+}
+
 // ---- Statement ------------------------------------------------------------
 
 Statement::Statement(sqlite3 *db, const QString &sql) : m_sql(sql)
@@ -257,6 +357,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
     if (!info.exists() || !info.isFile())
         return fail(OpenStatus::Missing, QStringLiteral("file not found"));
 
+    guardReplacedFiles();
     std::unique_ptr<Store> store(new Store);
     store->m_path = path;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
@@ -284,6 +385,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
 
 std::unique_ptr<Store> Store::create(const QString &path, QString *error)
 {
+    guardReplacedFiles();
     std::unique_ptr<Store> store(new Store);
     store->m_path = path;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,

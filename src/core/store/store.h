@@ -85,6 +85,10 @@ public:
                                        QString *error = nullptr, const Progress &progress = {});
     // Creates a new, empty directory file (for the generator and importer).
     static std::unique_ptr<Store> create(const QString &path, QString *error = nullptr);
+    // Makes every SQLite connection of the process leave alone a journal
+    // beside a file that was renamed over (see store.cpp); open() and
+    // create() call it, other code that opens the file first must too.
+    static void guardReplacedFiles();
 
     QString path() const { return m_path; }
     sqlite3 *handle() const { return m_db; }

@@ -225,6 +225,29 @@ private Q_SLOTS:
         QCOMPARE(other.exec("COMMIT"), SQLITE_OK);
     }
 
+    // A store still reading a file that a new edition replaced leaves the
+    // journal of the new file's writer alone: that writer's commit stands.
+    void aReaderOfAReplacedFileLeavesTheNewJournalAlone()
+    {
+        TestDb old, edition;
+        fillTown(old, 2000);
+        fillTown(edition, 2000);
+        old.store->noticeOutsideWrites();
+        edition.store.reset();
+        QCOMPARE(std::rename(QFile::encodeName(edition.path()).constData(), QFile::encodeName(old.path()).constData()), 0);
+        Other writer(old.path());
+        // A change larger than the writer's cache: its journal is complete on disk before the commit.
+        QCOMPARE(writer.exec("PRAGMA cache_size = 2; BEGIN; DELETE FROM NASELEN WHERE rowid > 50"), SQLITE_OK);
+        QVERIFY(QFile::exists(old.path() + QStringLiteral("-journal")));
+        Statement read(old.store->handle(), QStringLiteral("SELECT count(*) FROM NASELEN"));
+        QCOMPARE(read.step(), SQLITE_ROW);
+        QVERIFY(QFile::exists(old.path() + QStringLiteral("-journal")));
+        QCOMPARE(writer.exec("COMMIT"), SQLITE_OK);
+        Statement count(writer.db, QStringLiteral("SELECT count(*) FROM NASELEN"));
+        QCOMPARE(count.step(), SQLITE_ROW);
+        QCOMPARE(count.columnInt64(0), 50);
+    }
+
     // The images are built only from the file the store reads: not from a
     // new edition renamed over its path since. Runs last: it replaces the file.
     void imagesAreNotBuiltFromAReplacedFile()
