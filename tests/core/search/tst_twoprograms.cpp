@@ -117,8 +117,8 @@ private Q_SLOTS:
             QVERIFY(programs.back()->waitForStarted());
         };
         const QString twin = QStringLiteral(KORVANA_TWIN_EXE), import = QStringLiteral(KORVANA_IMPORT_EXE);
-        start(twin, {QStringLiteral("search"), db, QStringLiteral("45")});
-        start(twin, {QStringLiteral("search"), db, QStringLiteral("45")});
+        start(twin, {QStringLiteral("search"), db, QStringLiteral("30")});
+        start(twin, {QStringLiteral("search"), db, QStringLiteral("30")});
         start(twin, {QStringLiteral("write"), db, QStringLiteral("240"), log});
         start(twin, {QStringLiteral("open"), db, QStringLiteral("40")});
         // The updates start once the writer is well under way.
