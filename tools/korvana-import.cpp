@@ -183,7 +183,9 @@ int main(int argc, char *argv[])
             printErr(QStringLiteral("--update обновит справочник, сохранив их; --force --yes заменит файл без них.\n"));
         return result.cancelled ? 130 : 1;
     }
-    const QString summary = parser.isSet(update)
+    const QString summary = result.unchanged
+        ? QStringLiteral("%1 уже содержит это издание (его перенесла другая программа): файл не изменён").arg(args.at(1))
+        : parser.isSet(update)
         ? QStringLiteral("%1: население %2, предприятия %3 строк; справочник «Мой»: сохранено %4, добавлено %5")
               .arg(args.at(1))
               .arg(result.residents)

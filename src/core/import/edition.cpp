@@ -182,10 +182,18 @@ void DirectoryLock::release()
     m_db = nullptr;
 }
 
+bool DirectoryLock::hasMoved() const
+{
+    int moved = 1;
+    return !m_db || sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved;
+}
+
 DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *error)
 {
+    Store::guardReplacedFiles();
     release();
-    m_personal.clear();
+    m_personalCount = 0;
+    m_personalFields.clear();
     const QString name = QFileInfo(dbPath).fileName();
     auto fail = [&](Status status, const QString &why) {
         *error = why;
@@ -196,8 +204,9 @@ DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *err
         != SQLITE_OK)
         return fail(Status::Failed, QStringLiteral("Не удаётся открыть файл %1: %2")
                                         .arg(name, QString::fromUtf8(sqlite3_errmsg(m_db))));
-    // A running Korvana holds the lock only while it writes one entry.
-    sqlite3_busy_timeout(m_db, 3000);
+    // A running Korvana holds the lock only while it writes one entry, but
+    // may have to wait for readers to let it commit: some patience.
+    sqlite3_busy_timeout(m_db, 10000);
     const int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_NOTADB)
         return fail(Status::NotADatabase, QStringLiteral("Файл %1 не является базой справочника").arg(name));
@@ -215,7 +224,6 @@ DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *err
                         QStringLiteral("Файл %1 ведёт журнал WAL: такой файл программа не заменяет").arg(name));
     }
 
-    // Fields a file made by hand lacks read as NULL, as the store would add them.
     const TableInfo &note = tableInfo(DirectoryKind::Personal);
     QSet<QString> have;
     {
@@ -225,21 +233,13 @@ DirectoryLock::Status DirectoryLock::acquire(const QString &dbPath, QString *err
     }
     if (have.isEmpty())
         return Status::Locked;
-    QStringList columns{QStringLiteral("rowid")};
     for (const QString &field : note.fields)
-        columns << (have.contains(field.toLower()) ? field : QStringLiteral("NULL"));
-    Statement rows(m_db, QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                             .arg(columns.join(QStringLiteral(", ")), note.table));
-    int step;
-    while ((step = rows.step()) == SQLITE_ROW) {
-        PersonalRow row{rows.columnInt64(0), {}};
-        for (int c = 1; c <= note.fields.size(); ++c)
-            row.values << rows.column(c);
-        m_personal << row;
-    }
-    if (step != SQLITE_DONE)
+        m_personalFields << have.contains(field.toLower());
+    Statement count(m_db, QStringLiteral("SELECT count(*) FROM %1").arg(note.table));
+    if (count.step() != SQLITE_ROW)
         return fail(Status::Failed, QStringLiteral("Не удаётся прочитать справочник «Мой» из файла %1: %2")
                                         .arg(name, QString::fromUtf8(sqlite3_errmsg(m_db))));
+    m_personalCount = count.columnInt64(0);
     return Status::Locked;
 }
 

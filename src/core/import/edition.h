@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <QVariantList>
 
 #include <optional>
 
@@ -57,31 +56,35 @@ struct EditionOffer {
 EditionOffer newEditionOffer(const QString &mdbPath, const QString &dbPath);
 
 // The write lock of an existing directory file, held from the moment its
-// personal directory is read until a new file has been renamed over it. A
-// personal edit that another program makes meanwhile waits for the lock or
+// personal directory is counted until a new file has been renamed over it.
+// A personal edit that another program makes meanwhile waits for the lock or
 // fails and says so; it is never written to a file about to be replaced.
 class DirectoryLock {
 public:
-    struct PersonalRow {
-        qint64 rowid = 0;
-        QVariantList values; // in the order of the table's fields
-    };
-
     DirectoryLock() = default;
     ~DirectoryLock();
     DirectoryLock(const DirectoryLock &) = delete;
     DirectoryLock &operator=(const DirectoryLock &) = delete;
 
     enum class Status { Locked, NotADatabase, Failed };
-    // Locks the file at dbPath and reads its personal directory; *error says why not.
+    // Locks the file at dbPath and counts its personal entries; *error says why not.
     Status acquire(const QString &dbPath, QString *error);
     void release();
 
-    const QList<PersonalRow> &personal() const { return m_personal; }
+    // Whether the path no longer names the locked file: another program
+    // renamed a new one over it while this lock was waited for. The lock
+    // then guards nothing anyone will read again.
+    bool hasMoved() const;
+    bool isHeld() const { return m_db != nullptr; }
+    qint64 personalCount() const { return m_personalCount; }
+    // Which of the table's fields the locked file has (a file made by hand
+    // may lack some); in the table's order.
+    const QList<bool> &personalFields() const { return m_personalFields; }
 
 private:
     sqlite3 *m_db = nullptr;
-    QList<PersonalRow> m_personal;
+    qint64 m_personalCount = 0;
+    QList<bool> m_personalFields;
 };
 
 } // namespace korvana

@@ -1,16 +1,14 @@
 #include "core/import/mdbimport.h"
 
-#include "core/app/sidefiles.h"
 #include "core/import/edition.h"
+#include "core/import/replacement.h"
 #include "core/store/directorykind.h"
 #include "core/store/store.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -30,6 +28,8 @@ constexpr size_t kBindSize = 64 * 1024;
 constexpr int kRowOffsetMask = 0x1fff;
 // Report progress this often, so that a GUI stays responsive without slowing the copy.
 constexpr qint64 kProgressStep = 64;
+// An update that keeps finding its file replaced by others gives up.
+constexpr int kMaxRestarts = 8;
 
 const DirectoryKind kKinds[] = {DirectoryKind::Residents, DirectoryKind::Enterprises,
                                 DirectoryKind::Personal};
@@ -120,23 +120,6 @@ struct SourceTable {
     qint64 declaredRows = 0;
 };
 
-// Removes the half-written file unless the import got as far as renaming it.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(QString path) : m_path(std::move(path)) {}
-    ~TempFileGuard()
-    {
-        if (m_path.isEmpty())
-            return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + QStringLiteral("-journal"));
-    }
-    void release() { m_path.clear(); }
-
-private:
-    QString m_path;
-};
-
 // An update is a replacement that carries the personal directory across.
 enum class Mode { Create, ReplaceUnlessPersonal, Replace, Update };
 
@@ -151,7 +134,7 @@ public:
     ImportResult run()
     {
         m_result.ok = checkPaths() && describeSource() && openSource() && readTables()
-            && lockTarget() && copy();
+            && lockTarget() && (m_result.unchanged || copy());
         m_lock.release();
         if (!m_result.ok)
             m_result.warnings.clear(); // the error is all the user needs to read
@@ -197,27 +180,48 @@ private:
         return true;
     }
 
-    // Locks a file that is to be replaced and reads its personal directory,
+    // Locks a file that is to be replaced and counts its personal directory,
     // which an update carries across and a replacement counts as dropped.
     bool lockTarget()
     {
-        if (m_mode == Mode::Create || !QFileInfo::exists(m_dbPath))
+        m_target = DirectoryReplacement::targetOf(m_dbPath);
+        if (m_mode == Mode::Create || !QFileInfo::exists(m_target))
             return true;
-        QString why;
-        switch (m_lock.acquire(m_dbPath, &why)) {
-        case DirectoryLock::Status::Locked: break;
-        case DirectoryLock::Status::NotADatabase:
-            // Nothing in it to keep: a replacement may go ahead, an update may not.
-            if (m_mode == Mode::Update)
-                return fail(why);
-            return true;
-        case DirectoryLock::Status::Failed: return fail(why);
+        bool restarted = false;
+        for (int attempt = 0;; ++attempt) {
+            QString why;
+            switch (m_lock.acquire(m_target, &why)) {
+            case DirectoryLock::Status::Locked: break;
+            case DirectoryLock::Status::NotADatabase:
+                // Nothing in it to keep: a replacement may go ahead, an update may not.
+                if (m_mode == Mode::Update)
+                    return fail(why);
+                return true;
+            case DirectoryLock::Status::Failed: return fail(why);
+            }
+            // Another update renamed its new file over this path while this
+            // one waited for the lock: what is locked is no one's file any
+            // more. Start again on the file that is there now.
+            if (!m_lock.hasMoved())
+                break;
+            m_lock.release();
+            restarted = true;
+            if (attempt == kMaxRestarts)
+                return fail(QStringLiteral("Файл %1 всё время заменяют другие программы: повторите позже")
+                                .arg(QDir::toNativeSeparators(m_dbPath)));
+            m_target = DirectoryReplacement::targetOf(m_dbPath);
         }
         removeStaleBuilds();
-        const qint64 entries = m_lock.personal().size();
+        const qint64 entries = m_lock.personalCount();
         const QString db = QDir::toNativeSeparators(m_dbPath);
         if (m_mode != Mode::Update)
             m_result.personalDropped = entries;
+        // The update that went first may have taken this very edition.
+        if (m_mode == Mode::Update && restarted && editionTaken()) {
+            m_result.unchanged = true;
+            m_result.personalKept = entries;
+            return true;
+        }
         if (m_mode == Mode::ReplaceUnlessPersonal && entries > 0)
             return fail(QStringLiteral("В файле %1 есть записи справочника «Мой» (%2): файл не заменён")
                             .arg(db)
@@ -230,12 +234,18 @@ private:
         return true;
     }
 
+    bool editionTaken()
+    {
+        const std::optional<EditionRecords> records = readEditions(m_target);
+        return records && records->imported && sameContent(*records->imported, m_edition, m_mdbPath);
+    }
+
     // A build killed before its rename leaves its file beside the target.
     // Every build that replaces the target holds its lock, as this one now
     // does, so such files belong to no running build.
     void removeStaleBuilds()
     {
-        const QFileInfo dst(m_dbPath);
+        const QFileInfo dst(m_target);
         QDir dir = dst.absoluteDir();
         for (const QString &name : dir.entryList({dst.fileName() + QStringLiteral(".import-*")},
                                                  QDir::Files | QDir::Hidden))
@@ -313,36 +323,22 @@ private:
 
     bool copy()
     {
-        const QFileInfo dst(m_dbPath);
-        // The new file is made beside the target so that the final rename stays
-        // within one file system; it gets the usual permissions of a new file.
-        QString tmpPath;
-        QFile reserve;
-        for (int attempt = 0; attempt < 100 && tmpPath.isEmpty(); ++attempt) {
-            reserve.setFileName(dst.absolutePath() + QLatin1Char('/') + dst.fileName()
-                                + QStringLiteral(".import-%1")
-                                      .arg(QRandomGenerator::global()->generate(), 8, 16,
-                                           QLatin1Char('0')));
-            if (reserve.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                tmpPath = reserve.fileName();
-            else if (!reserve.exists())
-                break; // not a name clash: the folder cannot be written
-        }
-        if (tmpPath.isEmpty())
-            return fail(QStringLiteral("Не удаётся создать файл в папке %1: %2")
-                            .arg(QDir::toNativeSeparators(dst.absolutePath()),
-                                 reserve.errorString()));
-        reserve.close();
-        TempFileGuard guard(tmpPath);
-
+        // The new file is made beside the target so that the final rename
+        // stays within one file system.
+        DirectoryReplacement replacement;
         QString why;
-        std::unique_ptr<Store> store = Store::create(tmpPath, &why);
-        if (!store || !store->begin())
-            return fail(QStringLiteral("Не удаётся создать файл %1: %2")
-                            .arg(QDir::toNativeSeparators(m_dbPath), store ? store->lastError() : why));
+        if (!replacement.prepare(m_dbPath, &why))
+            return fail(why);
+        const QString db = QDir::toNativeSeparators(m_dbPath);
+        std::unique_ptr<Store> store = Store::create(replacement.newFile(), &why);
+        if (!store)
+            return fail(QStringLiteral("Не удаётся создать файл %1: %2").arg(db, why));
+        if (m_mode == Mode::Update && !attachKept(*store, &why))
+            return fail(QStringLiteral("Не удаётся прочитать справочник «Мой» из файла %1: %2").arg(db, why));
+        if (!store->begin())
+            return fail(QStringLiteral("Не удаётся создать файл %1: %2").arg(db, store->lastError()));
         if (m_mode == Mode::Update && !copyPersonal(*store, &why))
-            return fail(QStringLiteral("Не удаётся записать файл %1: %2")
-                            .arg(QDir::toNativeSeparators(m_dbPath), why));
+            return fail(QStringLiteral("Не удаётся записать файл %1: %2").arg(db, why));
         if (!reportProgress())
             return false;
         for (SourceTable &table : m_tables) {
@@ -354,61 +350,55 @@ private:
         m_edition.enterprises = m_result.enterprises;
         m_edition.personal = m_result.personal;
         if (!writeImportedEdition(*store, m_edition, &why) || !store->commit()
+            || (m_mode == Mode::Update && !store->exec(QStringLiteral("DETACH DATABASE kept"), &why))
             || !store->createIndexes(&why))
             return fail(QStringLiteral("Не удаётся записать файл %1: %2")
-                            .arg(QDir::toNativeSeparators(m_dbPath),
-                                 why.isEmpty() ? store->lastError() : why));
+                            .arg(db, why.isEmpty() ? store->lastError() : why));
         store.reset();
 
-        // Only a complete file takes the target's name, and the permissions
-        // of the file it replaces.
-        if (m_mode != Mode::Create) {
-            if (QFileInfo::exists(m_dbPath))
-                QFile::setPermissions(tmpPath, QFileInfo(m_dbPath).permissions());
-            std::error_code ec;
-            std::filesystem::rename(QFile::encodeName(tmpPath).constData(),
-                                    QFile::encodeName(m_dbPath).constData(), ec);
-            if (ec)
-                return fail(QStringLiteral("Не удаётся записать файл %1: %2")
-                                .arg(QDir::toNativeSeparators(m_dbPath),
-                                     QString::fromLocal8Bit(ec.message().c_str())));
-        } else if (!QFile::rename(tmpPath, m_dbPath)) {
-            return fail(QFileInfo::exists(m_dbPath)
-                            ? QStringLiteral("Файл %1 уже существует")
-                                  .arg(QDir::toNativeSeparators(m_dbPath))
-                            : QStringLiteral("Не удаётся записать файл %1")
-                                  .arg(QDir::toNativeSeparators(m_dbPath)));
+        // Only a complete file takes the target's place, while the old one's
+        // lock is held and the path still names it.
+        if (m_mode != Mode::Create && QFileInfo::exists(m_target) && m_lock.isHeld() && m_lock.hasMoved())
+            return fail(QStringLiteral("Файл %1 заменён другой программой во время обновления: повторите").arg(db));
+        return replacement.install(&why) || fail(why);
+    }
+
+    // The locked file, read by the new one's connection: the personal
+    // directory is copied by SQL, so every value keeps its type and bytes.
+    bool attachKept(Store &store, QString *why)
+    {
+        Statement attach(store.handle(), QStringLiteral("ATTACH DATABASE ?1 AS kept"));
+        attach.bindText(1, m_target);
+        int moved = 1;
+        if (attach.step() != SQLITE_DONE
+            || sqlite3_file_control(store.handle(), "kept", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK) {
+            *why = store.lastError();
+            return false;
         }
-        guard.release();
-        syncDirectory(dst.absolutePath());
+        if (moved) {
+            *why = QStringLiteral("файл заменён другой программой");
+            return false;
+        }
         return true;
     }
 
-    // The user's personal directory as it is, each row under its own rowid.
+    // The user's personal directory as it is, each row under its own rowid;
+    // fields a file made by hand lacks come as NULL, as the store would add them.
     bool copyPersonal(Store &store, QString *why)
     {
         const TableInfo &note = tableInfo(DirectoryKind::Personal);
-        QStringList params;
-        for (int i = 0; i <= note.fields.size(); ++i)
-            params << QStringLiteral("?%1").arg(i + 1);
-        Statement *insert = store.statement(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3)")
-                                                .arg(note.table, note.fields.join(QStringLiteral(", ")),
-                                                     params.join(QStringLiteral(", "))));
-        const auto failed = [&] {
-            *why = store.lastError();
-            return false;
-        };
-        if (!insert)
-            return failed();
-        for (const DirectoryLock::PersonalRow &row : m_lock.personal()) {
-            Statement::Use use(*insert);
-            insert->bindInt64(1, row.rowid);
-            for (int i = 0; i < row.values.size(); ++i)
-                insert->bind(i + 2, row.values.at(i));
-            if (insert->step() != SQLITE_DONE)
-                return failed();
+        const QList<bool> &have = m_lock.personalFields();
+        if (!have.isEmpty()) {
+            QStringList columns;
+            for (int i = 0; i < note.fields.size(); ++i)
+                columns << (have.at(i) ? note.fields.at(i) : QStringLiteral("NULL"));
+            if (!store.exec(QStringLiteral("INSERT INTO main.%1 (rowid, %2) SELECT rowid, %3 FROM kept.%1 ORDER BY rowid")
+                                .arg(note.table, note.fields.join(QStringLiteral(", ")),
+                                     columns.join(QStringLiteral(", "))),
+                            why))
+                return false;
+            m_result.personalKept = sqlite3_changes64(store.handle());
         }
-        m_result.personalKept = m_lock.personal().size();
         return store.refreshShadows(DirectoryKind::Personal, why);
     }
 
@@ -537,6 +527,7 @@ private:
     const ImportProgress &m_progress;
     const Mode m_mode;
     const QString m_shown; // the Access file's name as messages show it
+    QString m_target;      // the file replaced: m_dbPath, or the file a link there names
     ImportResult m_result;
     Edition m_edition;
     DirectoryLock m_lock;

@@ -29,6 +29,9 @@ struct ImportResult {
     qint64 personal = 0;
     qint64 personalKept = 0;    // an update: the user's entries carried over
     qint64 personalAdded = 0;   // an update: the source's entries added to them
+    // An update that found the file already holding this edition (another
+    // update took it while this one waited) and left it as it was.
+    bool unchanged = false;
     // A replacement: the entries of the file replaced, or that a refused one would drop.
     qint64 personalDropped = 0;
 };

@@ -202,7 +202,7 @@ QString rowById(const SearchPlan &plan)
 qint64 StoreStatistics::tableRows(DirectoryKind kind)
 {
     // The image knows it at once; the store counts the table the first time.
-    const auto image = m_images ? m_images->image(kind) : nullptr;
+    const SearchImage *image = imageOf(kind);
     return image ? image->rowCount() : m_store->tableRowCount(kind);
 }
 
@@ -229,15 +229,13 @@ qint64 StoreStatistics::boundedCount(DirectoryKind kind, const PlanCriterion &cr
 bool StoreStatistics::imageAnswers(DirectoryKind kind, const QStringList &columns,
                                    const QStringList &orderColumns)
 {
-    if (!m_images)
-        return false;
-    const auto image = m_images->image(kind);
+    const SearchImage *image = imageOf(kind);
     return image && image->answers(columns, orderColumns);
 }
 
 qint64 StoreStatistics::imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix)
 {
-    const auto image = m_images ? m_images->image(kind) : nullptr;
+    const SearchImage *image = imageOf(kind);
     return image ? image->prefixRows(column, prefix.toStdString()) : -1;
 }
 

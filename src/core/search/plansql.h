@@ -2,11 +2,15 @@
 
 #include "core/search/queryplanner.h"
 
+#include "core/search/searchimage.h"
+
 #include <QVariantList>
+
+#include <memory>
 
 namespace korvana {
 
-class SearchImages;
+class SearchImage;
 class Statement;
 class Store;
 
@@ -43,10 +47,13 @@ QString rowById(const SearchPlan &plan);
 } // namespace PlanSql
 
 // The statistics the planner asks for, answered from the store and the
-// images of its tables.
+// image of the searched table as one search took it (none: no image).
 class StoreStatistics : public PlanStatistics {
 public:
-    StoreStatistics(Store *store, SearchImages *images) : m_store(store), m_images(images) {}
+    StoreStatistics(Store *store, std::shared_ptr<const SearchImage> image)
+        : m_store(store), m_image(std::move(image))
+    {
+    }
 
     qint64 tableRows(DirectoryKind kind) override;
     bool hasLeadingBlanks(DirectoryKind kind, const QString &field) override;
@@ -57,8 +64,13 @@ public:
     qint64 imagePrefixRows(DirectoryKind kind, const QString &column, const QString &prefix) override;
 
 private:
+    const SearchImage *imageOf(DirectoryKind kind) const
+    {
+        return m_image && m_image->kind() == kind ? m_image.get() : nullptr;
+    }
+
     Store *m_store;
-    SearchImages *m_images;
+    std::shared_ptr<const SearchImage> m_image;
 };
 
 } // namespace korvana

@@ -39,40 +39,43 @@ RecordSource::Outcome RecordSource::refresh()
     SearchPlan plan;
     std::unique_ptr<ImageResult> imageResult;
     if (m_store) {
-        // An image that cannot take the search after all (it went stale in
-        // between) leaves it to SQLite.
-        for (SearchImages *images : {m_images, static_cast<SearchImages *>(nullptr)}) {
-            StoreStatistics stats(m_store, images);
-            plan = QueryPlanner::plan(m_query, stats);
-            switch (plan.count) {
-            case SearchPlan::Count::WholeTable: count = stats.tableRows(m_kind); break;
-            case SearchPlan::Count::NonNull:
-                count = m_store->nonNullCount(m_kind, plan.criteria.first().tested);
-                break;
-            case SearchPlan::Count::Statement: {
-                Statement *s = m_store->statement(PlanSql::count(plan));
-                if (!s)
-                    return Outcome::Failed;
-                Statement::Use use(*s);
-                PlanSql::bindCriteria(*s, plan);
-                count = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
-                break;
-            }
-            case SearchPlan::Count::Image: break;
-            }
-            if (count < 0)
+        // Another program's writes are looked for once per search, in every
+        // directory (one PRAGMA while nothing changed).
+        m_store->noticeOutsideWrites();
+        // One snapshot for the whole search: the table's image as it is now,
+        // or none (then SQLite answers); planning, counting and paging all
+        // use this one, whatever is built or dropped meanwhile.
+        const std::shared_ptr<const SearchImage> image = m_images ? m_images->image(m_kind) : nullptr;
+        StoreStatistics stats(m_store, image);
+        plan = QueryPlanner::plan(m_query, stats);
+        switch (plan.count) {
+        case SearchPlan::Count::WholeTable: count = stats.tableRows(m_kind); break;
+        case SearchPlan::Count::NonNull:
+            count = m_store->nonNullCount(m_kind, plan.criteria.first().tested);
+            break;
+        case SearchPlan::Count::Statement: {
+            Statement *s = m_store->statement(PlanSql::count(plan));
+            if (!s)
                 return Outcome::Failed;
-            QueryPlanner::planRows(plan, count);
-            if (plan.rows != SearchPlan::Rows::Image)
-                break;
+            Statement::Use use(*s);
+            PlanSql::bindCriteria(*s, plan);
+            count = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
+            break;
+        }
+        case SearchPlan::Count::Image: break;
+        }
+        if (count < 0)
+            return Outcome::Failed;
+        QueryPlanner::planRows(plan, count);
+        if (plan.rows == SearchPlan::Rows::Image) {
+            // The planner took the image only for what it answers.
             QList<QPair<QString, QString>> criteria;
             for (const PlanCriterion &c : plan.criteria)
                 criteria.append({c.column, c.pattern});
-            imageResult = SearchImage::search(images->image(m_kind), criteria, plan.orderColumns);
-            if (imageResult) {
-                count = imageResult->count();
-                break;
-            }
+            imageResult = SearchImage::search(image, criteria, plan.orderColumns);
+            if (!imageResult)
+                return Outcome::Failed;
+            count = imageResult->count();
         }
     }
 

@@ -353,8 +353,16 @@ private:
 
 namespace imagememory {
 
+namespace {
+std::atomic<size_t> g_failAbove{0};
+}
+
+void failAllocationsAbove(size_t bytes) { g_failAbove = bytes; }
+
 void *allocate(size_t bytes)
 {
+    if (const size_t limit = g_failAbove; limit && bytes > limit)
+        throw std::bad_alloc();
     if (bytes < kHugePage) {
         if (void *p = std::malloc(std::max<size_t>(bytes, 1)))
             return p;
@@ -388,6 +396,25 @@ void release(void *p, size_t bytes)
 
 SearchImage::~SearchImage() = default;
 
+namespace {
+
+struct Finalizer {
+    void operator()(sqlite3_stmt *s) const { sqlite3_finalize(s); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, Finalizer>;
+
+StatementPtr prepare(sqlite3 *db, const QByteArray &sql)
+{
+    sqlite3_stmt *s = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        return nullptr;
+    }
+    return StatementPtr(s);
+}
+
+} // namespace
+
 std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
                                                 const std::atomic<bool> &cancel, QString *error)
 {
@@ -415,14 +442,14 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
     ImageArray<qint64> rowIds;
     {
         const QByteArray sql = QStringLiteral("SELECT max(rowid) - min(rowid) + 1 FROM %1").arg(table).toUtf8();
-        sqlite3_stmt *q = nullptr;
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &q, nullptr) == SQLITE_OK && sqlite3_step(q) == SQLITE_ROW) {
-            const size_t expected = size_t(std::clamp<qint64>(sqlite3_column_int64(q, 0), 0, 1 << 26));
+        StatementPtr q = prepare(db, sql);
+        if (q && sqlite3_step(q.get()) == SQLITE_ROW) {
+            const size_t expected = size_t(std::clamp<qint64>(sqlite3_column_int64(q.get(), 0), 0, 1 << 26));
+            q.reset(); // the read ends before anything can throw
             rowIds.reserve(expected);
             for (ColumnBuilder &b : builders)
                 b.reserve(expected);
         }
-        sqlite3_finalize(q);
     }
 
     // The values, in rowid order, a chunk at a time.
@@ -430,9 +457,12 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
                                      .arg(names.join(QStringLiteral(", ")), table)
                                      .arg(kChunkRows)
                                      .toUtf8();
-    sqlite3_stmt *s = nullptr;
-    if (sqlite3_prepare_v2(db, valuesSql.constData(), -1, &s, nullptr) != SQLITE_OK)
+    StatementPtr values = prepare(db, valuesSql);
+    if (!values)
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
+    // A statement stepped and left so holds the file's read lock, and every
+    // writer waits on it: each is finalised on every road out, a throw too.
+    sqlite3_stmt *s = values.get();
     qint64 after = std::numeric_limits<qint64>::min();
     bool wellFormed = true;
     bool stored = true;
@@ -455,7 +485,6 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
         }
         sqlite3_reset(s);
         if (rc != SQLITE_DONE || !wellFormed || !stored || cancel) {
-            sqlite3_finalize(s);
             return fail(cancel        ? QStringLiteral("cancelled")
                         : !wellFormed ? QStringLiteral("a value is not well-formed UTF-8")
                         : !stored     ? QStringLiteral("out of memory")
@@ -464,7 +493,7 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
         if (read < kChunkRows)
             break;
     }
-    sqlite3_finalize(s);
+    values.reset();
     for (ColumnBuilder &b : builders) {
         if (!b.finish())
             return fail(QStringLiteral("a column is too large"));
@@ -483,8 +512,10 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
         const QByteArray sql = QStringLiteral("SELECT rowid FROM %1 ORDER BY %2")
                                    .arg(table, order.join(QStringLiteral(", ")))
                                    .toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &s, nullptr) != SQLITE_OK)
+        StatementPtr ordered = prepare(db, sql);
+        if (!ordered)
             return fail(QString::fromUtf8(sqlite3_errmsg(db)));
+        s = ordered.get();
         ImageArray<uint32_t> rows;
         rows.reserve(size_t(image->m_rows));
         int rc;
@@ -503,7 +534,7 @@ std::unique_ptr<SearchImage> SearchImage::build(sqlite3 *db, DirectoryKind kind,
             if ((rows.size() & 0xffff) == 0 && cancel)
                 break;
         }
-        sqlite3_finalize(s);
+        ordered.reset();
         // A row added or removed between the statements: the caller notices
         // the write and builds again.
         if (rc != SQLITE_DONE || !known || qint64(rows.size()) != image->m_rows || cancel)
@@ -673,6 +704,8 @@ std::unique_ptr<ImageResult> SearchImage::search(const std::shared_ptr<const Sea
                                                  const QList<QPair<QString, QString>> &criteria,
                                                  const QStringList &orderColumns)
 {
+    if (!image)
+        return nullptr;
     const qsizetype order = image->m_orderNames.indexOf(orderColumns);
     if (order < 0)
         return nullptr;

@@ -27,6 +27,8 @@ class ImageResult;
 namespace imagememory {
 void *allocate(size_t bytes); // throws std::bad_alloc
 void release(void *p, size_t bytes);
+// For tests: every allocation of more than `bytes` fails (0: none does).
+void failAllocationsAbove(size_t bytes);
 } // namespace imagememory
 
 template<typename T>

@@ -32,7 +32,6 @@ std::shared_ptr<const SearchImage> SearchImages::image(DirectoryKind kind)
 {
     if (kind == DirectoryKind::Personal || !m_store)
         return nullptr;
-    m_store->noticeOutsideWrites();
     const int i = slot(kind);
     if (m_images[i] && m_versions[i] != m_store->tableVersion(kind)) {
         m_images[i].reset();
@@ -40,6 +39,14 @@ std::shared_ptr<const SearchImage> SearchImages::image(DirectoryKind kind)
     }
     return m_images[i];
 }
+
+namespace {
+
+struct ConnectionCloser {
+    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
+};
+
+} // namespace
 
 void SearchImages::build()
 {
@@ -61,34 +68,42 @@ void SearchImages::build()
     if (wanted.isEmpty())
         return;
     m_cancel = false;
-    m_worker = std::thread([this, path = QFile::encodeName(m_store->path()), wanted] {
-        sqlite3 *db = nullptr;
-        // Only this thread uses the connection: no locking per call.
-        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
-            == SQLITE_OK) {
+    m_worker = std::thread([this, path = m_store->path(), file = m_store->fileId(), wanted] {
+        // Nothing may leave this thread but its results: a build that throws
+        // gives no image, and the connection is closed on every road.
+        std::unique_ptr<sqlite3, ConnectionCloser> db;
+        {
+            sqlite3 *opened = nullptr;
+            // Only this thread uses the connection: no locking per call.
+            sqlite3_open_v2(QFile::encodeName(path).constData(), &opened,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+            db.reset(opened);
+        }
+        const bool sameFile = db && Store::readsFile(db.get(), path, file);
+        if (sameFile) {
             // A writer of the personal directory holds the file only briefly.
-            sqlite3_busy_timeout(db, 5000);
-            {
-                std::lock_guard<std::mutex> lock(m_connectionMutex);
-                m_connection = db;
-            }
-            for (const auto &[kind, version] : wanted) {
-                if (m_cancel)
-                    break;
-                std::shared_ptr<const SearchImage> image;
+            sqlite3_busy_timeout(db.get(), 5000);
+            std::lock_guard<std::mutex> lock(m_connectionMutex);
+            m_connection = db.get();
+        }
+        for (const auto &[kind, version] : wanted) {
+            std::shared_ptr<const SearchImage> image;
+            if (sameFile && !m_cancel) {
                 try {
-                    image = SearchImage::build(db, kind, m_cancel);
-                } catch (const std::bad_alloc &) {
-                    // Too large for this machine: SQLite keeps answering.
+                    image = SearchImage::build(db.get(), kind, m_cancel);
+                } catch (...) {
+                    // Too large for this machine, say: SQLite keeps answering.
                 }
-                QMetaObject::invokeMethod(
-                    this, [this, kind = kind, image, version = version] { built(kind, image, version); },
-                    Qt::QueuedConnection);
             }
+            QMetaObject::invokeMethod(
+                this, [this, kind = kind, image, version = version] { built(kind, image, version); },
+                Qt::QueuedConnection);
+        }
+        {
             std::lock_guard<std::mutex> lock(m_connectionMutex);
             m_connection = nullptr;
         }
-        sqlite3_close(db);
+        db.reset();
         QMetaObject::invokeMethod(this, [this] { workerDone(); }, Qt::QueuedConnection);
     });
 }
@@ -103,8 +118,10 @@ void SearchImages::built(DirectoryKind kind, std::shared_ptr<const SearchImage> 
     }
     m_failed[i] = !image;
     m_failedVersions[i] = version;
-    if (!image)
+    if (!image) {
+        Q_EMIT failed(kind);
         return;
+    }
     m_images[i] = std::move(image);
     m_versions[i] = version;
     Q_EMIT ready(kind);

@@ -17,10 +17,12 @@ class Store;
 
 // The in-memory images of the residents' and enterprises' tables. They are
 // built on a worker thread with a connection of its own, once start() is
-// called (after the window shows its first result); until an image is
-// ready, and whenever it has gone stale, the SQLite plans answer. An image
-// is stale once its table is written, through the store or by another
-// program (seen by the store's data version); it is then dropped and built
+// called (after the window shows its first result), and only from the very
+// file the store reads (not a new edition renamed over its path since);
+// until an image is ready, and whenever it has gone stale, the SQLite plans
+// answer. An image is stale once its own table is written, through the
+// store or by another program (seen by the store's change counters, which
+// the record source looks at once per search); it is then dropped and built
 // again. The personal directory is small and gets none.
 class SearchImages : public QObject {
     Q_OBJECT
@@ -29,12 +31,15 @@ public:
     ~SearchImages() override;
 
     void start();
-    // The table's image if it is up to date; a stale one is dropped here
-    // and a new one is started.
+    // The table's image if it is up to date with what the store last
+    // noticed; a stale one is dropped here and a new one is started. The
+    // caller keeps what it got for the whole of one search.
     std::shared_ptr<const SearchImage> image(DirectoryKind kind);
 
 Q_SIGNALS:
     void ready(DirectoryKind kind);
+    // A build that gave no image; SQLite goes on answering.
+    void failed(DirectoryKind kind);
 
 private:
     static int slot(DirectoryKind kind) { return kind == DirectoryKind::Enterprises ? 1 : 0; }

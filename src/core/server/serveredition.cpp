@@ -277,30 +277,31 @@ private:
 };
 
 // Puts the «Мой» entries of the copy being replaced into the new one.
-bool carryPersonal(const QList<DirectoryLock::PersonalRow> &rows, const QString &path, QString *why)
+// The seat's «Мой» rows move from the locked old copy into the new one by
+// SQL, each under its own rowid, so every value keeps its type and bytes;
+// fields a file made by hand lacks come as NULL.
+bool carryPersonal(const DirectoryLock &lock, const QString &from, const QString &path, QString *why)
 {
     std::unique_ptr<Store> store = Store::open(path, nullptr, why);
     if (!store)
         return false;
     const TableInfo &note = tableInfo(DirectoryKind::Personal);
-    QStringList params;
-    for (int i = 0; i <= note.fields.size(); ++i)
-        params << QStringLiteral("?%1").arg(i + 1);
-    bool ok = store->begin() && store->exec(QStringLiteral("DELETE FROM Note"));
-    Statement *insert = ok ? store->statement(QStringLiteral("INSERT INTO Note (rowid, %1) VALUES (%2)")
-                                                  .arg(note.fields.join(QStringLiteral(", ")),
-                                                       params.join(QStringLiteral(", "))))
-                           : nullptr;
-    ok = insert != nullptr;
-    for (int r = 0; ok && r < rows.size(); ++r) {
-        Statement::Use use(*insert);
-        insert->bindInt64(1, rows[r].rowid);
-        for (int i = 0; i < rows[r].values.size(); ++i)
-            insert->bind(i + 2, rows[r].values.at(i));
-        ok = insert->step() == SQLITE_DONE;
-    }
-    if (ok && store->refreshShadows(DirectoryKind::Personal, why) && store->commit())
+    const QList<bool> &have = lock.personalFields();
+    QStringList columns;
+    for (int i = 0; i < note.fields.size(); ++i)
+        columns << (i < have.size() && have.at(i) ? note.fields.at(i) : QStringLiteral("NULL"));
+    Statement attach(store->handle(), QStringLiteral("ATTACH DATABASE ?1 AS kept"));
+    attach.bindText(1, from);
+    bool ok = attach.step() == SQLITE_DONE && store->begin()
+        && store->exec(QStringLiteral("DELETE FROM main.%1").arg(note.table), why);
+    if (ok && !have.isEmpty())
+        ok = store->exec(QStringLiteral("INSERT INTO main.%1 (rowid, %2) SELECT rowid, %3 FROM kept.%1 ORDER BY rowid")
+                             .arg(note.table, note.fields.join(QStringLiteral(", ")), columns.join(QStringLiteral(", "))),
+                         why);
+    if (ok && store->refreshShadows(DirectoryKind::Personal, why) && store->commit()) {
+        store->exec(QStringLiteral("DETACH DATABASE kept"));
         return true;
+    }
     if (why->isEmpty())
         *why = store->lastError();
     store->rollback();
@@ -460,7 +461,12 @@ FetchResult fetchServedEdition(PgConnection &db, const QString &copyPath, const 
     if (copy.exists()) {
         switch (lock.acquire(copyPath, &why)) {
         case DirectoryLock::Status::Locked:
-            if (!carryPersonal(lock.personal(), temp.fileName(), &why))
+            // Another fetch of the same copy renamed its file over the path
+            // meanwhile: that copy is the one to keep.
+            if (lock.hasMoved())
+                return fail(QStringLiteral("Файл %1 заменён другой программой; запустите Korvana снова")
+                                .arg(shown(copyPath)));
+            if (!carryPersonal(lock, copyPath, temp.fileName(), &why))
                 return fail(QStringLiteral("Не удаётся записать файл %1: %2").arg(shown(copyPath), why));
             break;
         case DirectoryLock::Status::NotADatabase: break; // nothing in it to keep

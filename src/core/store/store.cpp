@@ -10,7 +10,10 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <mutex>
 #include <string_view>
+
+#include <sys/stat.h>
 
 namespace korvana {
 
@@ -84,6 +87,29 @@ void kafterfirstFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_int(ctx, valueBytes - i >= partBytes && memcmp(value + i, part, partBytes) == 0);
 }
 
+// One counter per table, moved by triggers at every row written by anyone
+// (Korvana, korvana-import, the sqlite3 shell), so that a reader that sees
+// the file change can tell which table did: a personal entry written in
+// another window does not make the public tables' images stale.
+const QString kCountersTable = QStringLiteral("korvana_changes");
+
+QStringList changeCounterStatements()
+{
+    // Three rows: no index (the files' index count is what tools expect).
+    QStringList out{QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (tbl TEXT NOT NULL, n INTEGER NOT NULL)")
+                        .arg(kCountersTable)};
+    for (DirectoryKind kind : kAllKinds) {
+        const QString table = tableInfo(kind).table;
+        out << QStringLiteral("INSERT INTO %1 SELECT '%2', 0 WHERE NOT EXISTS (SELECT 1 FROM %1 WHERE tbl = '%2')")
+                   .arg(kCountersTable, table);
+        for (const char *op : {"INSERT", "UPDATE", "DELETE"})
+            out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS korvana_%1_%2 AFTER %3 ON %1 "
+                                  "BEGIN UPDATE %4 SET n = n + 1 WHERE tbl = '%1'; END")
+                       .arg(table, QString::fromLatin1(op).toLower(), QLatin1String(op), kCountersTable);
+    }
+    return out;
+}
+
 bool hasTrimmedShadow(const QString &field)
 {
     return field.compare(QLatin1String("Dom"), Qt::CaseInsensitive) == 0
@@ -132,6 +158,105 @@ const QString &insertSql(DirectoryKind kind)
 }
 
 } // namespace
+
+// ---- Files renamed over ----------------------------------------------------
+
+namespace {
+
+// The default file layer with one change. A connection still reading a file
+// that a new edition was renamed over finds, at the shared path, the
+// journal of a writer of the new file; SQLite would take it for a hot
+// journal of its own file (nobody holds that file's write lock), play it
+// into the old file and delete it from under the writer. A moved file is
+// therefore reported as write-locked, so its journal is left alone. The
+// old file itself is never written again (SQLite refuses writes to a moved
+// file; an update locked it, rolling back any journal of its own, before
+// replacing it).
+struct GuardedFile {
+    sqlite3_file base;
+};
+constexpr int kInnerOffset = (sizeof(GuardedFile) + 7) / 8 * 8;
+sqlite3_vfs *g_plainVfs = nullptr;
+sqlite3_vfs g_guardedVfs;
+sqlite3_io_methods g_guardedMethods;
+
+sqlite3_file *inner(sqlite3_file *f) { return reinterpret_cast<sqlite3_file *>(reinterpret_cast<char *>(f) + kInnerOffset); }
+
+int guardedCheckReservedLock(sqlite3_file *f, int *locked)
+{
+    sqlite3_file *in = inner(f);
+    const int rc = in->pMethods->xCheckReservedLock(in, locked);
+    int moved = 0;
+    if (rc == SQLITE_OK && !*locked && in->pMethods->xFileControl(in, SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+        *locked = 1;
+    return rc;
+}
+
+int guardedOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int *outFlags)
+{
+    sqlite3_file *in = inner(f);
+    in->pMethods = nullptr;
+    const int rc = g_plainVfs->xOpen(g_plainVfs, name, in, flags, outFlags);
+    f->pMethods = in->pMethods ? &g_guardedMethods : nullptr;
+    return rc;
+}
+
+void installGuardedVfs()
+{
+    g_plainVfs = sqlite3_vfs_find(nullptr);
+    if (!g_plainVfs)
+        return;
+    g_guardedVfs = *g_plainVfs;
+    g_guardedVfs.szOsFile = kInnerOffset + g_plainVfs->szOsFile;
+    g_guardedVfs.zName = "korvana";
+    g_guardedVfs.pNext = nullptr;
+    g_guardedVfs.xOpen = guardedOpen;
+    auto &m = g_guardedMethods;
+    m.iVersion = 3;
+    m.xClose = [](sqlite3_file *f) { return inner(f)->pMethods->xClose(inner(f)); };
+    m.xRead = [](sqlite3_file *f, void *p, int n, sqlite3_int64 o) { return inner(f)->pMethods->xRead(inner(f), p, n, o); };
+    m.xWrite = [](sqlite3_file *f, const void *p, int n, sqlite3_int64 o) { return inner(f)->pMethods->xWrite(inner(f), p, n, o); };
+    m.xTruncate = [](sqlite3_file *f, sqlite3_int64 n) { return inner(f)->pMethods->xTruncate(inner(f), n); };
+    m.xSync = [](sqlite3_file *f, int flags) { return inner(f)->pMethods->xSync(inner(f), flags); };
+    m.xFileSize = [](sqlite3_file *f, sqlite3_int64 *n) { return inner(f)->pMethods->xFileSize(inner(f), n); };
+    m.xLock = [](sqlite3_file *f, int l) { return inner(f)->pMethods->xLock(inner(f), l); };
+    m.xUnlock = [](sqlite3_file *f, int l) { return inner(f)->pMethods->xUnlock(inner(f), l); };
+    m.xCheckReservedLock = guardedCheckReservedLock;
+    m.xFileControl = [](sqlite3_file *f, int op, void *a) { return inner(f)->pMethods->xFileControl(inner(f), op, a); };
+    m.xSectorSize = [](sqlite3_file *f) { return inner(f)->pMethods->xSectorSize(inner(f)); };
+    m.xDeviceCharacteristics = [](sqlite3_file *f) { return inner(f)->pMethods->xDeviceCharacteristics(inner(f)); };
+    m.xShmMap = [](sqlite3_file *f, int i, int n, int e, void volatile **p) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmMap(inner(f), i, n, e, p) : SQLITE_IOERR;
+    };
+    m.xShmLock = [](sqlite3_file *f, int o, int n, int fl) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmLock(inner(f), o, n, fl) : SQLITE_IOERR;
+    };
+    m.xShmBarrier = [](sqlite3_file *f) {
+        if (inner(f)->pMethods->iVersion >= 2)
+            inner(f)->pMethods->xShmBarrier(inner(f));
+    };
+    m.xShmUnmap = [](sqlite3_file *f, int d) {
+        return inner(f)->pMethods->iVersion >= 2 ? inner(f)->pMethods->xShmUnmap(inner(f), d) : SQLITE_OK;
+    };
+    m.xFetch = [](sqlite3_file *f, sqlite3_int64 o, int n, void **p) {
+        if (inner(f)->pMethods->iVersion >= 3)
+            return inner(f)->pMethods->xFetch(inner(f), o, n, p);
+        *p = nullptr;
+        return SQLITE_OK;
+    };
+    m.xUnfetch = [](sqlite3_file *f, sqlite3_int64 o, void *p) {
+        return inner(f)->pMethods->iVersion >= 3 ? inner(f)->pMethods->xUnfetch(inner(f), o, p) : SQLITE_OK;
+    };
+    sqlite3_vfs_register(&g_guardedVfs, /*makeDflt=*/1);
+}
+
+} // namespace
+
+void Store::guardReplacedFiles()
+{
+    static std::once_flag once;
+    std::call_once(once, installGuardedVfs);
+}
 
 // ---- Statement ------------------------------------------------------------
 
@@ -232,6 +357,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
     if (!info.exists() || !info.isFile())
         return fail(OpenStatus::Missing, QStringLiteral("file not found"));
 
+    guardReplacedFiles();
     std::unique_ptr<Store> store(new Store);
     store->m_path = path;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
@@ -241,6 +367,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
     sqlite3_extended_result_codes(store->m_db, 1);
     sqlite3_busy_timeout(store->m_db, 2000);
     store->registerFunctions();
+    store->recordFileId();
 
     // Reading the schema is the first thing that touches the file's content.
     QString why;
@@ -258,6 +385,7 @@ std::unique_ptr<Store> Store::open(const QString &path, OpenStatus *status, QStr
 
 std::unique_ptr<Store> Store::create(const QString &path, QString *error)
 {
+    guardReplacedFiles();
     std::unique_ptr<Store> store(new Store);
     store->m_path = path;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &store->m_db,
@@ -269,14 +397,43 @@ std::unique_ptr<Store> Store::create(const QString &path, QString *error)
     }
     sqlite3_extended_result_codes(store->m_db, 1);
     store->registerFunctions();
+    store->recordFileId();
     QString why;
-    if (!store->ensureSchema(&why, {})) {
+    // The counters' triggers would slow the bulk load that follows;
+    // createIndexes() adds them after it.
+    if (!store->ensureSchema(&why, {}, /*counters=*/false)) {
         if (error)
             *error = why;
         return nullptr;
     }
     store->noticeOutsideWrites();
     return store;
+}
+
+std::optional<FileId> Store::fileIdOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+bool Store::readsFile(sqlite3 *db, const QString &path, FileId id)
+{
+    // The path names `id` before and after the connection is found to hold
+    // the file the path names: so the connection holds `id`.
+    int moved = 1;
+    const auto before = fileIdOf(path);
+    const bool held = sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && !moved;
+    const auto after = fileIdOf(path);
+    return held && before == id && after == id;
+}
+
+void Store::recordFileId()
+{
+    // The file the connection holds (the path may name a new one later).
+    if (const auto id = fileIdOf(m_path); id && readsFile(m_db, m_path, *id))
+        m_fileId = *id;
 }
 
 bool Store::isReadOnly() const { return sqlite3_db_readonly(m_db, "main") == 1; }
@@ -352,19 +509,30 @@ struct ProgressTicker {
 
 } // namespace
 
-bool Store::ensureSchema(QString *error, const Progress &progress)
+bool Store::ensureSchema(QString *error, const Progress &progress, bool counters)
 {
+    // A read that fails (the file busy for longer than the timeout) must not
+    // pass for a table or column that is missing: the open fails instead.
+    QString readError;
+    const auto check = [&](int rc, int wanted) {
+        if (rc != wanted && readError.isEmpty())
+            readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    };
     // Columns each table has now, lower-cased (SQLite names are case-insensitive).
-    auto columnsOf = [this](const QString &table) {
+    auto columnsOf = [&](const QString &table) {
         QSet<QString> cols;
         Statement info(m_db, QStringLiteral("PRAGMA table_info(\"%1\")").arg(table));
-        while (info.step() == SQLITE_ROW)
+        int rc;
+        while ((rc = info.step()) == SQLITE_ROW)
             cols.insert(info.column(1).toString().toLower());
+        check(rc, SQLITE_DONE);
         return cols;
     };
-    auto single = [this](const QString &sql) {
+    auto single = [&](const QString &sql) {
         Statement s(m_db, sql);
-        return s.step() == SQLITE_ROW ? s.columnInt64(0) : 0;
+        const int rc = s.step();
+        check(rc, SQLITE_ROW);
+        return rc == SQLITE_ROW ? s.columnInt64(0) : 0;
     };
     const int userVersion = int(single(QStringLiteral("PRAGMA user_version")));
 
@@ -391,12 +559,22 @@ bool Store::ensureSchema(QString *error, const Progress &progress)
             }
         }
         // The personal directory is small and may have been edited by other
-        // tools, so its shadows are refreshed at every open.
-        if (added || userVersion != kFoldVersion || kind == DirectoryKind::Personal)
+        // tools, so its shadows are checked at every open (and written only
+        // when some are wrong: a second program starting is not a change).
+        if (added || userVersion != kFoldVersion
+            || (kind == DirectoryKind::Personal && personalShadowsStale(&readError)))
             refill << kind;
     }
 
+    const bool addCounters = counters && !hasChangeCounters(&readError);
+    if (!readError.isEmpty()) {
+        if (error)
+            *error = readError;
+        return false;
+    }
     const bool needsWrite = !ddl.isEmpty() || userVersion != kFoldVersion;
+    if (!needsWrite && refill.isEmpty() && !addCounters)
+        return true; // up to date: nothing written, no lock taken
     if (isReadOnly()) {
         if (needsWrite) {
             if (error)
@@ -487,6 +665,10 @@ bool Store::ensureSchema(QString *error, const Progress &progress)
     }
     sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
     exec(QStringLiteral("PRAGMA cache_size = -2000")); // SQLite's default, for the searches
+    for (const QString &stmt : counters ? changeCounterStatements() : QStringList()) {
+        if (!exec(stmt, error))
+            return failed();
+    }
     if (!exec(QStringLiteral("PRAGMA user_version = %1").arg(kFoldVersion), error))
         return failed();
     if (!commit()) {
@@ -536,7 +718,52 @@ bool Store::createIndexes(QString *error)
                 return false;
         }
     }
+    for (const QString &sql : changeCounterStatements()) {
+        if (!exec(sql, error))
+            return false;
+    }
     return true;
+}
+
+bool Store::personalShadowsStale(QString *readError)
+{
+    const TableInfo &t = tableInfo(DirectoryKind::Personal);
+    QStringList differs;
+    for (const auto &[column, expr] : shadowExpressions(DirectoryKind::Personal, [&](int i) { return t.fields[i]; }))
+        differs << column + QStringLiteral(" IS NOT ") + expr;
+    Statement s(m_db, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(t.table, differs.join(QStringLiteral(" OR "))));
+    const int rc = s.step();
+    if ((rc & 0xff) == SQLITE_BUSY && readError->isEmpty())
+        *readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return rc != SQLITE_DONE; // a row, or an error (a column missing): refill
+}
+
+bool Store::hasChangeCounters(QString *readError)
+{
+    Statement s(m_db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name GLOB 'korvana_*'"));
+    const int rc = s.step();
+    if (rc != SQLITE_ROW && readError->isEmpty())
+        *readError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return rc == SQLITE_ROW && s.columnInt64(0) == 3 * qint64(std::size(kAllKinds));
+}
+
+bool Store::readChangeCounters(qint64 out[3])
+{
+    Statement *s = statement(QStringLiteral("SELECT tbl, n FROM %1").arg(kCountersTable));
+    if (!s)
+        return false;
+    Statement::Use use(*s);
+    int found = 0;
+    while (s->step() == SQLITE_ROW) {
+        const QString table = s->column(0).toString();
+        for (DirectoryKind kind : kAllKinds) {
+            if (table == tableInfo(kind).table) {
+                out[int(kind) - 1] = s->columnInt64(1);
+                ++found;
+            }
+        }
+    }
+    return found == int(std::size(kAllKinds));
 }
 
 bool Store::insertRow(DirectoryKind kind, const QVariantList &values, qint64 *rowid)
@@ -693,19 +920,38 @@ void Store::wrote(DirectoryKind kind)
 
 void Store::takeOver(std::unique_ptr<Store> fresh)
 {
-    qDeleteAll(m_statements);
-    m_statements.clear();
+    // The old connection and its statements leave with `fresh`.
     std::swap(m_db, fresh->m_db);
-    m_path = fresh->m_path;
-    m_dataVersion = fresh->m_dataVersion;
+    std::swap(m_statements, fresh->m_statements);
     registerFunctions(); // their data points into this store, not the one going away
+    m_path = fresh->m_path;
+    m_fileId = fresh->m_fileId;
+    m_dataVersion = fresh->m_dataVersion;
+    std::copy(std::begin(fresh->m_counters), std::end(fresh->m_counters), std::begin(m_counters));
     for (DirectoryKind kind : kAllKinds)
         wrote(kind);
-    fresh.reset();
+}
+
+bool Store::followReplacement()
+{
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved
+        || sqlite3_get_autocommit(m_db) == 0)
+        return false;
+    // A new edition was renamed over the path. The old file is read by
+    // nobody else and a journal beside it now belongs to the new one, which
+    // a reader of the old file would take for its own: read the new file.
+    std::unique_ptr<Store> fresh = Store::open(m_path);
+    if (!fresh)
+        return false;
+    takeOver(std::move(fresh));
+    return true;
 }
 
 void Store::noticeOutsideWrites()
 {
+    if (followReplacement())
+        return;
     Statement *s = statement(QStringLiteral("PRAGMA data_version"));
     if (!s)
         return;
@@ -713,11 +959,18 @@ void Store::noticeOutsideWrites()
     const qint64 version = s->step() == SQLITE_ROW ? s->columnInt64(0) : -1;
     if (version == m_dataVersion)
         return;
-    // Which table another program wrote is not known: all count as written.
+    s->reset();
+    // Only now is a second query worth its time: which tables were written.
+    qint64 counters[3] = {-1, -1, -1};
+    const bool known = readChangeCounters(counters);
     if (m_dataVersion >= 0) {
-        for (DirectoryKind kind : kAllKinds)
-            wrote(kind);
+        for (DirectoryKind kind : kAllKinds) {
+            const int i = int(kind) - 1;
+            if (!known || counters[i] != m_counters[i])
+                wrote(kind);
+        }
     }
+    std::copy(std::begin(counters), std::end(counters), std::begin(m_counters));
     m_dataVersion = version;
 }
 

@@ -8,6 +8,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include <sys/types.h>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -54,6 +57,13 @@ private:
     QString m_sql;
 };
 
+// Which file a path names: its device and inode.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FileId &, const FileId &) = default;
+};
+
 // The directory database: one SQLite file with the tables NASELEN, PREDPR
 // and Note, every field text. Beside each searched field the store keeps a
 // folded shadow column ("k_" + field, lower case, ё as е) under an index,
@@ -75,9 +85,19 @@ public:
                                        QString *error = nullptr, const Progress &progress = {});
     // Creates a new, empty directory file (for the generator and importer).
     static std::unique_ptr<Store> create(const QString &path, QString *error = nullptr);
+    // Makes every SQLite connection of the process leave alone a journal
+    // beside a file that was renamed over (see store.cpp); open() and
+    // create() call it, other code that opens the file first must too.
+    static void guardReplacedFiles();
 
     QString path() const { return m_path; }
     sqlite3 *handle() const { return m_db; }
+    // The file this store reads; a new edition renamed over the path later
+    // is another file, which the store never sees.
+    FileId fileId() const { return m_fileId; }
+    static std::optional<FileId> fileIdOf(const QString &path);
+    // Whether connection `db` reads the file `id` that `path` names now.
+    static bool readsFile(sqlite3 *db, const QString &path, FileId id);
     bool isReadOnly() const;
 
     // Statements are prepared once and kept for reuse across keystrokes.
@@ -125,8 +145,11 @@ public:
     // noticeOutsideWrites() has seen it) by another connection or program.
     quint64 tableVersion(DirectoryKind kind) const { return m_versions[int(kind) - 1]; }
     // Checks whether another connection has written the file since the last
-    // check; if so every table counts as changed and the kept counts and
-    // value lists are dropped. Cheap enough for every search.
+    // check (one PRAGMA); if so, the tables whose change counters moved count
+    // as changed and their kept counts and value lists are dropped. A file
+    // without the counters (read-only and old) has every table changed. A
+    // new edition renamed over the path is opened in place of the old file
+    // (every table changed); writes begun before that still fail.
     void noticeOutsideWrites();
 
     // Takes over the connection of `fresh`, a store just opened on the file
@@ -139,7 +162,14 @@ public:
 
 private:
     Store() = default;
-    bool ensureSchema(QString *error, const Progress &progress);
+    bool ensureSchema(QString *error, const Progress &progress, bool counters = true);
+    // Whether some personal row's search columns do not match its fields
+    // (another program wrote them): only then does an open write.
+    bool personalShadowsStale(QString *readError);
+    bool hasChangeCounters(QString *readError);
+    void recordFileId();
+    bool followReplacement();
+    bool readChangeCounters(qint64 out[3]);
     // The CREATE INDEX statements of a table, in the order they are made.
     static QStringList indexStatements(DirectoryKind kind);
     void registerFunctions();
@@ -155,6 +185,8 @@ private:
     QHash<QString, qint64> m_counts; // table + '\n' + count SQL -> count
     quint64 m_versions[3] = {};
     qint64 m_dataVersion = -1;
+    qint64 m_counters[3] = {-1, -1, -1}; // the change counters as last read
+    FileId m_fileId;
     qint64 m_folded = 0; // values folded, for the progress of a first open
 };
 

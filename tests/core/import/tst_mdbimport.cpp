@@ -20,6 +20,10 @@
 #include <mdbtools.h>
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
 
 using namespace korvana;
 using namespace korvana::test;
@@ -61,6 +65,34 @@ bool makeDirectory(const QString &db)
         && store->insertRow(DirectoryKind::Personal, {QStringLiteral("20100"), QStringLiteral("Мама")})
         && store->updateField(DirectoryKind::Personal, 2, QStringLiteral("Family"), QStringLiteral("Ёлкина А.Б. (младшая сестра)"))
         && store->exec(QStringLiteral("DELETE FROM Note WHERE rowid = 4"));
+}
+
+// Every personal value with its type and bytes, by rowid.
+QStringList personalBytes(const QString &db)
+{
+    QStringList fields;
+    for (const QString &f : tableInfo(DirectoryKind::Personal).fields)
+        fields << QStringLiteral("typeof(%1) || ':' || quote(CAST(%1 AS BLOB))").arg(f);
+    return strings(db, QStringLiteral("SELECT rowid || ' ' || %1 FROM Note ORDER BY rowid").arg(fields.join(QStringLiteral(" || ' ' || "))));
+}
+
+int sql(const QString &db, const char *text)
+{
+    sqlite3 *c = nullptr;
+    sqlite3_open(QFile::encodeName(db).constData(), &c);
+    const int rc = sqlite3_exec(c, text, nullptr, nullptr, nullptr);
+    sqlite3_close(c);
+    return rc;
+}
+
+// Whether process `pid` holds `path` open.
+bool holdsOpen(qint64 pid, const QString &path)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString &fd : QDir(fds).entryList(QDir::Files | QDir::System))
+        if (QFileInfo(fds + u'/' + fd).symLinkTarget() == path)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -277,6 +309,100 @@ private Q_SLOTS:
         QVERIFY(Store::open(db)->insertRow(DirectoryKind::Personal, {QStringLiteral("30004")}));
         QCOMPARE(strings(db, QStringLiteral("SELECT N_tel FROM Note WHERE N_tel LIKE '3000_'")),
                  (QStringList{QStringLiteral("30001"), QStringLiteral("30004")}));
+    }
+
+    // The personal directory comes out of an update byte for byte and type
+    // for type (text that is not UTF-8, a BLOB, a number); a link named
+    // kadu.db stays a link and its target gets the new edition; the new
+    // file has the old one's owner, group and mode, also while it is built.
+    void updateKeepsEveryPersonalByteAndTheFileItReplaces()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
+        const QString target = dir.filePath(QStringLiteral("data/kadu.db")), link = dir.filePath(QStringLiteral("kadu.db"));
+        QVERIFY(makeDirectory(target));
+        QVERIFY(QFile::link(QStringLiteral("data/kadu.db"), link));
+        QCOMPARE(sql(target, "INSERT INTO Note (N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1) VALUES "
+                             "('40001', CAST(X'C8E2E0EDEEE2' AS TEXT), X'00FF', 12, NULL, '', 1.5)"), SQLITE_OK);
+        const QStringList before = personalBytes(target);
+        QVERIFY2(before.join(u'\n').contains(QStringLiteral("text:X'C8E2E0EDEEE2' blob:X'00FF'")), qPrintable(before.join(u'\n')));
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+        struct stat old {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &old), 0);
+
+        QStringList wider;
+        const ImportResult r = updateFromAccessFile(accessFixture(kJet4), link, [&](qint64, qint64) {
+            for (const QString &folder : {dir.path(), dir.filePath(QStringLiteral("data"))})
+                for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("kadu.db.import-*")}, QDir::Files | QDir::Hidden)) {
+                    struct stat st {};
+                    if (::stat(QFile::encodeName(f.filePath()).constData(), &st) == 0 && (st.st_mode & 07777 & ~0640))
+                        wider << f.fileName();
+                }
+            return true;
+        });
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(personalBytes(link).mid(0, before.size()), before);
+        QVERIFY2(wider.isEmpty(), qPrintable(wider.join(u' ')));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(tableCsv(target, DirectoryKind::Residents), expectedCsv(kJet4, DirectoryKind::Residents));
+        struct stat now {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &now), 0);
+        QCOMPARE(now.st_mode & 07777, old.st_mode & 07777);
+        QCOMPARE((QList<uint>{now.st_uid, now.st_gid}), (QList<uint>{old.st_uid, old.st_gid}));
+    }
+
+    // A source personal entry is taken only when no kept entry equals it in
+    // all seven fields: one differing in any single field does not hold it.
+    void mergeComparesEveryPersonalField()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("kadu.db"));
+        QVERIFY(importAccessFile(accessFixture(kJet4), db).ok);
+        const QStringList fields = tableInfo(DirectoryKind::Personal).fields;
+        // The first source entry is replaced by seven near copies of it.
+        QCOMPARE(sql(db, "CREATE TABLE first AS SELECT * FROM Note WHERE rowid = 1"), SQLITE_OK);
+        for (const QString &f : fields)
+            QCOMPARE(sql(db, QStringLiteral("INSERT INTO Note SELECT * FROM first; UPDATE Note SET %1 = coalesce(%1 || 'x', 'x') "
+                                            "WHERE rowid = last_insert_rowid()").arg(f).toUtf8().constData()), SQLITE_OK);
+        QCOMPARE(sql(db, "DELETE FROM Note WHERE rowid = 1; DROP TABLE first"), SQLITE_OK);
+        const ImportResult r = updateFromAccessFile(accessFixture(kJet4), db);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.personalKept, qint64(2 + fields.size()));
+        QCOMPARE(r.personalAdded, 1);
+    }
+
+    // Two updates at once: the second waits for the lock of the file the
+    // first is replacing; the first renames a file over the path (which
+    // takes this edition and a personal entry after it). The second starts
+    // again on that file, finds the edition taken and leaves it as it is.
+    void aSecondUpdateStartsAgainOnTheFileThatReplacedItsOwn()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("kadu.db")), first = dir.filePath(QStringLiteral("first.db"));
+        QVERIFY(makeDirectory(db));
+        QVERIFY(QFile::copy(db, first));
+        QVERIFY(updateFromAccessFile(accessFixture(kJet4), first).ok);
+        QVERIFY(Store::open(first)->insertRow(DirectoryKind::Personal, {QStringLiteral("50001"), QStringLiteral("Между двумя")}));
+        const QByteArray firstBytes = readBytes(first);
+
+        sqlite3 *holder = nullptr;
+        sqlite3_open(QFile::encodeName(db).constData(), &holder);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QProcess second;
+        second.start(QStringLiteral(KORVANA_IMPORT_EXE), {QStringLiteral("--update"), accessFixture(kJet4), db});
+        QVERIFY(second.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(second.processId(), QFileInfo(db).canonicalFilePath()), 20000);
+        QCOMPARE(std::rename(QFile::encodeName(first).constData(), QFile::encodeName(db).constData()), 0);
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        QVERIFY(second.waitForFinished(60000));
+        QVERIFY2(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0, second.readAllStandardError().constData());
+        QCOMPARE(personalRows(db).last(), QStringLiteral("7 '50001''Между двумя'NULLNULLNULLNULLNULL"));
+        QCOMPARE(readBytes(db), firstBytes);
+        QVERIFY(QString::fromUtf8(second.readAllStandardOutput()).contains(QStringLiteral("не изменён")));
     }
 
     // An edition the user declined is not offered again; the one already taken neither.
