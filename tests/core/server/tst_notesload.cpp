@@ -8,17 +8,16 @@
 #include "core/server/editionwatch.h"
 #include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
-#include "core/server/servernotes.h"
 
 #include <QDateTime>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 
 using namespace korvana;
+using namespace Qt::StringLiterals;
 using korvana::test::PgCluster;
 
 namespace {
@@ -28,10 +27,8 @@ constexpr int kRounds = 200;
 
 double percentile(QList<double> values, double p)
 {
-    if (values.isEmpty())
-        return 0;
     std::sort(values.begin(), values.end());
-    return values.at(std::min<qsizetype>(values.size() - 1, qsizetype(p * values.size())));
+    return values.isEmpty() ? 0 : values.at(std::min<qsizetype>(values.size() - 1, qsizetype(p * values.size())));
 }
 
 } // namespace
@@ -53,16 +50,11 @@ private slots:
 
     void eightSeatsAndARestart()
     {
-        PgConnection admin;
-        QVERIFY(admin.open(PgCluster::kSeat));
+        PgConnection db;
+        QVERIFY(db.open(PgCluster::kSeat));
         QStringList shared;
-        for (int i = 0; i < 3; ++i)
-            shared << admin.exec(QStringLiteral("INSERT INTO korvana.note (n_tel, family) VALUES ($1, 'общий')"
-                                                " RETURNING id"),
-                                 {QStringLiteral("общ-%1").arg(i)})
-                          .text(0, 0);
-        admin.close();
-
+        for (const QString number : {u"общ-0"_s, u"общ-1"_s, u"общ-2"_s})
+            shared << db.exec(u"INSERT INTO korvana.note (n_tel, family) VALUES ($1, 'общий') RETURNING id"_s, {number}).text(0, 0);
         // Another seat's ear: when each notice arrives.
         EditionWatch watch(PgCluster::kSeat);
         watch.setRetryInterval(100);
@@ -74,19 +66,14 @@ private slots:
         QTemporaryDir folder;
         QList<QProcess *> seats;
         QList<QStringList> said(kSeats);
-        QList<QByteArray> buffered(kSeats);
         int furthest = -1;
         for (int s = 0; s < kSeats; ++s) {
             auto *p = new QProcess(this);
             connect(p, &QProcess::readyReadStandardOutput, this, [&, p, s] {
-                buffered[s] += p->readAllStandardOutput();
-                int nl;
-                while ((nl = int(buffered[s].indexOf('\n'))) >= 0) {
-                    const QString line = QString::fromUtf8(buffered[s].left(nl));
-                    buffered[s].remove(0, nl + 1);
-                    said[s] << line;
-                    if (line.startsWith(QLatin1String("r ")))
-                        furthest = std::max(furthest, line.mid(2).toInt());
+                while (p->canReadLine()) {
+                    said[s] << QString::fromUtf8(p->readLine()).chopped(1);
+                    if (said[s].last().startsWith(u"r "_s))
+                        furthest = std::max(furthest, said[s].last().mid(2).toInt());
                 }
             });
             p->start(QStringLiteral(KORVANA_NOTESEAT_EXE),
@@ -94,14 +81,9 @@ private slots:
             seats << p;
         }
         QTRY_VERIFY_WITH_TIMEOUT(furthest >= kRounds / 2, 60000);
-        QVERIFY(m_cluster.stop());
-        QVERIFY(m_cluster.restart());
-        const auto done = [&] {
-            return std::all_of(said.cbegin(), said.cend(), [](const QStringList &l) {
-                return !l.isEmpty() && l.last() == QStringLiteral("r %1").arg(kRounds - 1);
-            });
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(done(), 60000);
+        QVERIFY(m_cluster.stop() && m_cluster.restart());
+        const QString last = u"r %1"_s.arg(kRounds - 1);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(said.cbegin(), said.cend(), [&](auto &l) { return l.contains(last); }), 60000);
         for (QProcess *p : seats)
             p->write("dump\n");
         for (QProcess *p : seats) {
@@ -111,46 +93,44 @@ private slots:
         }
 
         // The server's table, as the superuser sees it.
-        PgConnection super;
-        QVERIFY(super.open(PgCluster::kSuper));
-        const PgResult rows = super.exec(QStringLiteral("SELECT id, n_tel, family FROM korvana.note ORDER BY id"));
+        QVERIFY(db.open(PgCluster::kSuper));
+        const PgResult rows = db.exec(u"SELECT id, n_tel, family FROM korvana.note ORDER BY id"_s);
         QStringList table;
         QHash<QString, int> numbers;
         QHash<qint64, QString> family;
         for (int r = 0; r < rows.rows(); ++r) {
-            table << QStringLiteral("m %1|%2|%3").arg(rows.text(r, 0), rows.text(r, 1), rows.text(r, 2));
+            table << u"m %1|%2|%3"_s.arg(rows.text(r, 0), rows.text(r, 1), rows.text(r, 2));
             ++numbers[rows.text(r, 1)];
             family.insert(rows.int64(r, 0), rows.text(r, 2));
         }
 
         QList<double> saves, notices;
         int refused = 0;
-        for (int s = 0; s < kSeats; ++s) {
-            QHash<qint64, QString> number;     // own rows told committed
-            QHash<qint64, QStringList> finals; // a row's possible final family: the last told, then unsure ones
+        for (const QStringList &lines : std::as_const(said)) {
+            QHash<qint64, QString> number;      // own rows told committed
+            QHash<qint64, QStringList> finals;  // a row's possible final family: the last told, then unsure ones
             QSet<qint64> deleted, maybeDeleted; // told, and refused on a lost connection
             QStringList mirror;
-            for (const QString &line : std::as_const(said[s])) {
+            for (const QString &line : lines) {
                 const QStringList f = line.split(u' ');
-                if (f.at(0) == QLatin1String("m"))
+                if (f.at(0) == u"m"_s)
                     mirror << line;
-                if (f.size() < 4 || (f.at(0) != QLatin1String("i") && f.at(0) != QLatin1String("e") && f.at(0) != QLatin1String("d")))
+                if (f.size() < 5 || !u"ied"_s.contains(f.at(0)))
                     continue;
-                const bool ok = line.contains(QLatin1String(" OK "));
                 const qint64 id = f.at(1).toLongLong();
-                saves << f.at(f.at(0) == QLatin1String("i") ? 4 : f.size() - 1).toDouble();
+                const bool ok = f.at(2) == u"OK"_s;
+                const QString value = f.mid(5).join(u' ');
+                saves << f.at(3).toDouble();
                 refused += !ok;
-                if (f.at(0) == QLatin1String("i") && ok) {
-                    number.insert(id, f.at(2));
-                    finals[id] = {QStringLiteral("Пост ") + f.at(2)};
-                    const qint64 at = f.at(5).toLongLong();
-                    const auto first = std::lower_bound(heard.cbegin(), heard.cend(), at);
+                if (f.at(0) == u"i"_s && ok) {
+                    number.insert(id, value);
+                    finals[id] = {u"Пост "_s + value};
+                    const auto first = std::lower_bound(heard.cbegin(), heard.cend(), f.at(4).toLongLong());
                     if (first != heard.cend())
-                        notices << double(*first - at);
-                } else if (f.at(0) == QLatin1String("e") && number.contains(id)) {
-                    const QString value = f.mid(2, f.size() - 4).join(u' ');
+                        notices << double(*first - f.at(4).toLongLong());
+                } else if (f.at(0) == u"e"_s && number.contains(id)) {
                     finals[id] = ok ? QStringList{value} : finals[id] << value;
-                } else if (f.at(0) == QLatin1String("d")) {
+                } else if (f.at(0) == u"d"_s) {
                     (ok ? deleted : maybeDeleted) << id;
                 }
             }
