@@ -35,12 +35,6 @@ void writeFile(const QString &path, const QString &text, QFile::Permissions perm
 
 } // namespace
 
-PgCluster::~PgCluster()
-{
-    if (m_running)
-        stop();
-}
-
 QString PgCluster::skipReason()
 {
     if (serverBinaries().isEmpty())
@@ -70,12 +64,6 @@ bool PgCluster::pgCtl(const QStringList &args)
     return run(QStringList{m_bin + u"/pg_ctl"_s, u"-D"_s, m_dir.filePath(u"data"_s), u"-l"_s,
                            m_dir.filePath(u"sock/log"_s), u"-w"_s, u"-t"_s, u"60"_s}
                + args);
-}
-
-bool PgCluster::stop()
-{
-    m_running = !pgCtl({u"-m"_s, u"fast"_s, u"stop"_s});
-    return !m_running;
 }
 
 void PgCluster::addService(const QString &name, const QString &user, const QString &password, const QString &db)
@@ -127,16 +115,13 @@ bool PgCluster::start()
     addService(kSeat, u"korvana_seat"_s, u"seat-pw"_s);
     // The administrator's lines of README.md, "An office on one server".
     PgConnection super;
-    if (!super.open(kSuper)) {
-        m_error = super.error();
-        return false;
-    }
+    const bool open = super.open(kSuper);
     for (const QString &sql : {u"CREATE ROLE korvana_loader LOGIN PASSWORD 'load-pw'"_s,
                                u"CREATE ROLE korvana_seat LOGIN PASSWORD 'seat-pw'"_s,
                                u"CREATE DATABASE korvana OWNER korvana_loader"_s,
                                u"REVOKE ALL ON DATABASE korvana FROM PUBLIC"_s,
                                u"GRANT CONNECT ON DATABASE korvana TO korvana_seat"_s}) {
-        if (!super.run(sql)) {
+        if (!open || !super.run(sql)) {
             m_error = sql + u": "_s + super.error();
             return false;
         }

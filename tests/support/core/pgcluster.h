@@ -17,12 +17,12 @@ public:
     static inline const QString kSeat = QStringLiteral("office");
     static inline const QString kSuper = QStringLiteral("office_super");
 
-    ~PgCluster();
+    ~PgCluster() { m_running && stop(); }
     // Why no cluster can be made here; empty when one can.
     static QString skipReason();
     // initdb, start, roles and database as README.md sets them up; false with error().
     bool start();
-    bool stop(); // fast shut-down, the data kept
+    bool stop() { return !(m_running = !pgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("stop")})); }
     bool restart() { return m_running = pgCtl({QStringLiteral("start")}); }
     QString error() const { return m_error; }
     // A further service entry: `user` with `password` in the password file.
