@@ -129,8 +129,8 @@ private slots:
             return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
         };
         const auto [code, text] = run({u"--server"_s, PgCluster::kLoader, u"--from-db"_s, m_town.path()});
-        QVERIFY2(code == 0 && text.contains(u"издание %1 "_s.arg(servedId())), qPrintable(text));
         const qint64 served = servedId();
+        QVERIFY2(code == 0 && text.contains(u"издание %1 "_s.arg(served)), qPrintable(text));
         const auto [refused, why] = run({u"--server"_s, PgCluster::kSeat, u"--from-db"_s, m_town.path()});
         QCOMPARE(refused, 1);
         QVERIFY2(why.contains(u"осталось прежнее издание"_s), qPrintable(why));
