@@ -8,41 +8,33 @@ namespace korvana::test {
 // A throw-away PostgreSQL cluster for one test program: its own folder, a
 // socket in that folder and no TCP port, password logins only. As root
 // (CI) the server runs as the user nobody, because PostgreSQL refuses root.
-// The service file and password file it writes are put in PGSERVICEFILE and
-// PGPASSFILE, so the code under test reaches it by service name, as a seat does.
+// Its service and password files are put in PGSERVICEFILE and PGPASSFILE,
+// so the code under test reaches it by service name, as a seat does.
 class PgCluster {
 public:
-    // Services written by start(): the loading role, a seat's role, and
-    // the superuser for checks from outside.
+    // The loading role, a seat's role, and the superuser for checks from outside.
     static inline const QString kLoader = QStringLiteral("office_load");
     static inline const QString kSeat = QStringLiteral("office");
     static inline const QString kSuper = QStringLiteral("office_super");
 
-    PgCluster() = default;
-    ~PgCluster();
-
-    // Why no cluster can be made here (server programs not installed); empty when one can.
+    ~PgCluster() { m_running && stop(); }
+    // Why no cluster can be made here; empty when one can.
     static QString skipReason();
     // initdb, start, roles and database as README.md sets them up; false with error().
     bool start();
-    bool stop();    // fast shut-down, the data kept
-    bool restart(); // after stop()
+    bool stop() { return !(m_running = !pgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("stop")})); }
+    bool restart() { return m_running = pgCtl({QStringLiteral("start")}); }
     QString error() const { return m_error; }
-
     // A further service entry: `user` with `password` in the password file.
-    void addService(const QString &name, const QString &user, const QString &password);
-    QString folder() const { return m_dir.path(); }
+    void addService(const QString &name, const QString &user, const QString &password, const QString &db = {});
 
 private:
-    bool run(const QStringList &command, bool asServer);
-    bool startServer();
+    bool run(QStringList command, bool asServer = true);
+    bool pgCtl(const QStringList &args);
     void writeFiles();
 
     QTemporaryDir m_dir;
-    QString m_bin;
-    QString m_error;
-    QString m_services;
-    QString m_passwords;
+    QString m_bin, m_error, m_services, m_passwords;
     bool m_running = false;
 };
 
