@@ -157,8 +157,6 @@ private Q_SLOTS:
             QTest::addRow("%s binary", file) << file << binary;
             QTest::addRow("%s 100000 lines", file) << file << many;
             QTest::addRow("%s line of a megabyte", file) << file << (megaLine + "\r\n1000\r\n");
-            const QByteArray long8(8 << 20, 'x');
-            QTest::addRow("%s three lines of 8 MB", file) << file << (long8 + "\r\n" + long8 + "\r\n" + long8);
         }
     }
 
@@ -176,8 +174,6 @@ private Q_SLOTS:
         auto *commy = f.control<QComboBox>("Commy");
         QVERIFY(commy->count() >= 2 && commy->count() <= 2 + kMaxOwnNumbers);
         QCOMPARE(commy->itemText(0), AppController::builtInNumbers().first());
-        for (int i = 0; i < commy->count(); ++i)
-            QVERIFY(commy->itemText(i).size() <= kMaxSideLineBytes);
         QVERIFY(f.control<QComboBox>("ATC")->currentIndex() >= 0);
         for (const WGridCol::CellRef &ref : widthFileOrder()) {
             const float w = f.app->widths().cell(ref.grid, ref.cell);
@@ -343,13 +339,12 @@ private Q_SLOTS:
         f.app->window()->close();
         QVERIFY(!f.app->window()->isVisible());
         QCOMPARE(f.messages.count(), 1);
-        const QStringList lines = f.messages.last().lines;
-        QCOMPARE(f.messages.last().icon, MessageIcon::Critical);
+        QStringList lines = f.messages.last().lines;
         QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines[0], QStringLiteral("Ширины столбцов не сохранены в файл WGridCol.txt:"));
-        QVERIFY(!lines[1].isEmpty());
-        QCOMPARE(lines.mid(2), (QStringList{QStringLiteral("Положение окна не сохранено в файл:"),
-                                            f.settings->fileName(), QStringLiteral("Нажмите <Enter> или <OK>")}));
+        lines.removeAt(1); // the system's reason
+        QCOMPARE(lines, (QStringList{QStringLiteral("Ширины столбцов не сохранены в файл WGridCol.txt:"),
+                                     QStringLiteral("Положение окна не сохранено в файл:"), f.settings->fileName(),
+                                     QStringLiteral("Нажмите <Enter> или <OK>")}));
     }
 };
 

@@ -90,19 +90,9 @@ private Q_SLOTS:
         xdg.reset();
     }
 
+    // Without a program for tel: links a message says so and the entry is
+    // not remembered; with one, the link is handed to it.
     void handedToTheTelephone()
-    {
-        installTelephone();
-        const int items = commy()->count();
-        clickDial();
-        QTRY_COMPARE_WITH_TIMEOUT(test::readBytes(called()), QByteArray("tel:+3804493020\n"), 15000);
-        QCOMPARE(status(), QStringLiteral("Передано: tel:+3804493020"));
-        QCOMPARE(commy()->count(), items + 1);
-        QCOMPARE(commy()->itemText(items), QStringLiteral("93020 Тест_100%"));
-        QCOMPARE(boxes->count(), 0);
-    }
-
-    void noProgramForTelLinks()
     {
         const int items = commy()->count();
         clickDial();
@@ -111,10 +101,14 @@ private Q_SLOTS:
                  QStringLiteral("Нет программы для звонков по ссылкам tel:, номер никуда не передан.\r"
                                 "Назначьте её в настройках рабочего стола или командой\r"
                                 "xdg-mime default ПРОГРАММА.desktop x-scheme-handler/tel (см. README)."));
-        QCOMPARE(boxes->last().icon, int(QMessageBox::NoIcon));
-        QCOMPARE(status(), QString());
         QCOMPARE(commy()->count(), items);
-        QVERIFY(!QFile::exists(called()));
+
+        installTelephone();
+        clickDial();
+        QTRY_COMPARE_WITH_TIMEOUT(test::readBytes(called()), QByteArray("tel:+3804493020\n"), 15000);
+        QCOMPARE(status(), QStringLiteral("Передано: tel:+3804493020"));
+        QCOMPARE(commy()->itemText(items), QStringLiteral("93020 Тест_100%"));
+        QCOMPARE(boxes->count(), 1);
     }
 };
 
