@@ -1,12 +1,14 @@
 // The window on a real X desktop under a window manager, driven by real
 // input: activation, focus, narrow columns and the title bar's close button
 // behave as the window manager makes them, not as offscreen.
+#include "accessfixtures.h"
 #include "appfixture.h"
 #include "boxanswerer.h"
 #include "desktop.h"
 #include "testfiles.h"
 
 #include "core/app/placement.h"
+#include "core/personal/personalmodel.h"
 #include "core/search/recordsource.h"
 #include "core/store/store.h"
 #include "core/window/columnwidths.h"
@@ -19,6 +21,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTest>
 
 using namespace korvana;
@@ -61,6 +64,14 @@ class TestDesktop : public QObject {
         QLineEdit *field = f->field(name);
         desktop.click(centreOf(field));
         return QTest::qWaitFor([&] { return backIn(field); }, 5000);
+    }
+
+    // The window manager's close button of the title bar.
+    void closeFromTitleBar()
+    {
+        const QRect frame = window()->frameGeometry();
+        const int title = window()->geometry().top() - frame.top();
+        desktop.click(QPoint(frame.right() - title / 2 - 2, frame.top() + title / 2));
     }
 
 public:
@@ -175,20 +186,42 @@ private Q_SLOTS:
         QCOMPARE(boxes->count(), 0);
     }
 
-    // Made as small as can be, the window stops at a size that still shows
-    // the search fields and the count.
-    void theSmallestWindow()
+    // A stored placement of no area (a window never mapped) starts at the
+    // design placement; made as small as can be, the window stops at a size
+    // that still shows the search fields, the count and a grid row.
+    void noAreaPlacementAndTheSmallestWindow()
     {
+        f.reset();
+        f = std::make_unique<AppFixture>(
+                [](test::TestDb &db) {
+                    QSettings stored(db.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+                    stored.setValue(QStringLiteral("Settings/MainWidth"), QStringLiteral("-5000"));
+                    stored.setValue(QStringLiteral("Settings/MainHeight"), QStringLiteral("0"));
+                },
+                AppFixture::Screen::Desktop);
         MainWindow *w = window();
+        QTRY_VERIFY_WITH_TIMEOUT(w->isActiveWindow(), 5000);
+        QTRY_COMPARE(w->frameGeometry(), QRect(px(1000), px(1000), px(9970), px(6990)));
+
         // Asked of the window manager by another program, as a resize is.
         QProcess *resize = desktop.launch({QStringLiteral("xdotool"), QStringLiteral("windowsize"),
                                            QString::number(w->winId()), QStringLiteral("33"), QStringLiteral("41")});
         QVERIFY(resize->waitForFinished(5000));
         QTRY_COMPARE(w->size(), QSize(px(kMinimumClientWidth), px(kMinimumClientHeight)));
+        const QRect client = w->rect();
         for (const char *name : {"Tent", "Tefio", "Testr", "Tedom", "Tekv", "Label7", "Command1"}) {
             auto *control = f->control<QWidget>(QString::fromLatin1(name));
-            QVERIFY2(w->rect().contains(QRect(control->mapTo(w, QPoint()), control->size())), name);
+            QVERIFY2(client.contains(QRect(control->mapTo(w, QPoint()), control->size())), name);
         }
+        DirectoryGrid *grid = w->grid(DirectoryKind::Residents);
+        const QRect firstRow = grid->visualRect(grid->model()->index(0, 1));
+        QVERIFY(grid->viewport()->rect().contains(firstRow));
+        QVERIFY(client.contains(QRect(grid->viewport()->mapTo(w, firstRow.topLeft()), firstRow.size())));
+
+        // Closed that small, it starts that small again.
+        const Placement smallest = w->outerPlacement();
+        f->restart();
+        QTRY_COMPARE(window()->outerPlacement(), smallest);
     }
 
     // Narrow columns as the table gives them, a drag below Qt's usual floor
@@ -229,9 +262,7 @@ private Q_SLOTS:
 
         // Closed from the title bar.
         const Placement placement = w->outerPlacement();
-        const QRect frame = w->frameGeometry();
-        const int title = w->geometry().top() - frame.top();
-        desktop.click(QPoint(frame.right() - title / 2 - 2, frame.top() + title / 2));
+        closeFromTitleBar();
         QTRY_VERIFY(!w->isVisible());
         const QString folder = f->folder();
         QSettings settings(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat);
@@ -247,6 +278,40 @@ private Q_SLOTS:
         QTRY_COMPARE(window()->frameGeometry(),
                      twipsToPixels(QRectF(placement.left, placement.top, placement.width, placement.height), 96));
         QCOMPARE(window()->grid(DirectoryKind::Residents)->columnWidth(0), px(stored * scale));
+    }
+
+    // Closed while a cell of «Мой» is still being edited: what is typed is
+    // stored, as one entry, before the window goes.
+    void closeKeepsTheOpenCell_data()
+    {
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("stored");
+        const QStringList number{"1", "2", "3", "4", "5"};
+        QTest::newRow("one cell") << number << "2 '12345'NULLNULLNULL'\"  \"'NULLNULL";
+        QTest::newRow("two cells") << number + QStringList{"Tab", "i", "v", "a", "n", "o", "v"}
+                                   << "2 '12345''ivanov'NULLNULL'\"  \"'NULLNULL";
+    }
+    void closeKeepsTheOpenCell()
+    {
+        QFETCH(QStringList, keys);
+        auto *tabs = f->control<QTabBar>("TabStrip1");
+        desktop.click(tabs->mapToGlobal(tabs->tabRect(2).center()));
+        DirectoryGrid *grid = window()->grid(DirectoryKind::Personal);
+        QTRY_VERIFY(grid->isVisible());
+        const QModelIndex newRow = grid->model()->index(grid->model()->rowCount() - 1, 0);
+        desktop.click(grid->viewport()->mapToGlobal(grid->visualRect(newRow).center()));
+        QTRY_VERIFY(backIn(grid));
+        desktop.keys(keys);
+        // Every key has reached the editor, which still holds the last cell.
+        const auto editor = [&] { return qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex())); };
+        QTRY_COMPARE(editor() ? editor()->text() : QString(), keys.size() > 5 ? "ivanov" : "12345");
+        QCOMPARE(f->app->personalModel()->hasPendingRow(), keys.size() > 5);
+        closeFromTitleBar();
+        QTRY_VERIFY(!window()->isVisible());
+        const QStringList rows = test::personalRows(f->db.path());
+        QCOMPARE(rows.size(), 2);
+        QTEST(rows.last(), "stored");
+        QCOMPARE(boxes->count(), 0);
     }
 };
 
