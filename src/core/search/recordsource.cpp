@@ -21,8 +21,7 @@ RecordSource::~RecordSource() = default;
 void RecordSource::setStore(Store *store)
 {
     m_store = store;
-    m_pages.clear();
-    m_pageOrder.clear();
+    dropPages();
 }
 
 void RecordSource::setQuery(const SearchQuery &query) { m_query = query; }
@@ -80,8 +79,7 @@ RecordSource::Outcome RecordSource::refresh()
     }
 
     Q_EMIT aboutToResetResult();
-    m_pages.clear();
-    m_pageOrder.clear();
+    dropPages();
     m_plan = plan;
     m_imageResult = std::move(imageResult);
     m_count = int(std::min<qint64>(count, std::numeric_limits<int>::max()));
@@ -90,6 +88,12 @@ RecordSource::Outcome RecordSource::refresh()
     Q_EMIT resultReset();
     Q_EMIT repositioned();
     return Outcome::Ok;
+}
+
+void RecordSource::dropPages()
+{
+    m_pages.clear();
+    m_pageOrder.clear();
 }
 
 void RecordSource::setCaption(const QString &caption)
@@ -346,8 +350,7 @@ bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
     const QStringList &fields = tableInfo(m_kind).fields;
     if (r && m_writer) {
         const bool ok = m_writer->editRow(r->rowid, values);
-        m_pages.clear(); // the store holds the writer's row now, stored or not
-        m_pageOrder.clear();
+        dropPages(); // the store holds the writer's row now, stored or not
         return ok;
     }
     if (!r || !m_store || !m_store->begin())
@@ -366,8 +369,7 @@ bool RecordSource::editRow(int row, const QHash<int, QVariant> &values)
     }
     // Later pages are read by their place in the new order; a patched page
     // would disagree with them.
-    m_pages.clear();
-    m_pageOrder.clear();
+    dropPages();
     return true;
 }
 

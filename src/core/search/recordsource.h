@@ -128,6 +128,7 @@ private:
     bool fetchAfter(int page, const Row &anchor, QList<Row> *rows) const;
     bool fetchBefore(int page, const Row &anchor, QList<Row> *rows) const;
     void setPosition(int row);
+    void dropPages();
 
     DirectoryKind m_kind;
     Store *m_store = nullptr;
