@@ -93,13 +93,13 @@ int addPersonalToServer(const QString &service, const QString &dbPath)
 {
     korvana::PgConnection db;
     QString error;
-    const int added = db.open(service) ? korvana::addLocalNotes(db, dbPath, &error) : -1;
+    const int added = db.open(service) ? korvana::addLocalNotes(db, dbPath, korvana::PersonalMode::Shared, &error) : -1;
     if (added < 0) {
         printErr(QStringLiteral("Ошибка: сервер справочника «%1»: %2\nСписок «Мой» на сервере не изменён.\n")
                      .arg(service, error.isEmpty() ? db.error() : error));
         return 1;
     }
-    std::printf("%s\n", QStringLiteral("Сервер «%1»: в «Мой» добавлено записей: %2 (уже бывшие там пропущены).")
+    std::printf("%s\n", QStringLiteral("Сервер «%1»: в общий список «Мой» добавлено записей: %2 (уже бывшие там пропущены).")
                              .arg(service)
                              .arg(added)
                              .toLocal8Bit()

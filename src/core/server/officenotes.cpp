@@ -11,11 +11,11 @@ constexpr int kConnectTimeout = 3;
 
 } // namespace
 
-OfficeNotes::OfficeNotes(const QString &service, Store *mirror, QObject *parent)
-    : QObject(parent), m_service(service), m_mirror(mirror)
+OfficeNotes::OfficeNotes(const QString &service, Store *mirror, PersonalMode mode, QObject *parent)
+    : QObject(parent), m_service(service), m_mirror(mirror), m_mode(mode)
 {
     if (m_mirror)
-        m_notes = std::make_unique<ServerNotes>(m_db, *m_mirror);
+        m_notes = std::make_unique<ServerNotes>(m_db, *m_mirror, mode);
 }
 
 QString OfficeNotes::offlineText() const
@@ -48,6 +48,18 @@ bool OfficeNotes::refresh()
     if (ok)
         emit mirrorChanged();
     return ok;
+}
+
+int OfficeNotes::addEntries(const QList<QVariantList> &rows)
+{
+    m_error.clear();
+    if (!m_online || !m_db.isOpen()) {
+        m_error = offlineText();
+        return -1;
+    }
+    const int added = addNotes(m_db, rows, m_mode, &m_error);
+    refresh();
+    return added;
 }
 
 bool OfficeNotes::saved(const NoteSave &save)

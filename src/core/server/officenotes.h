@@ -21,12 +21,19 @@ class Store;
 class OfficeNotes : public QObject, public RecordWriter {
     Q_OBJECT
 public:
-    OfficeNotes(const QString &service, Store *mirror, QObject *parent = nullptr);
+    OfficeNotes(const QString &service, Store *mirror, PersonalMode mode = PersonalMode::Shared,
+                QObject *parent = nullptr);
 
     bool isOnline() const { return m_online; }
+    QString service() const { return m_service; }
+    PersonalMode mode() const { return m_mode; }
 
     // Reads the server's rows into the mirror (connecting first if need be).
     bool refresh();
+
+    // Adds entries to the seat's list on the server, leaving out those it
+    // holds already, then refreshes. The number added, or -1 with lastError().
+    int addEntries(const QList<QVariantList> &rows);
 
     bool insertRow(const QVariantList &values) override;
     bool editRow(qint64 rowid, const QHash<int, QVariant> &values) override;
@@ -46,6 +53,7 @@ private:
 
     QString m_service;
     Store *m_mirror;
+    PersonalMode m_mode;
     PgConnection m_db;
     std::unique_ptr<ServerNotes> m_notes;
     bool m_online = false;

@@ -11,25 +11,21 @@ namespace korvana {
 
 namespace {
 
-// Every role that may connect may write «Мой»; which rows it sees is the
-// policy's business, so a hand-written statement is held to it as well.
-// The mode lives on the server, writable only by the schema's owner.
+// Every role that may connect may write «Мой». A row is in the office's
+// shared list or in the own list of the role that made it; the policies
+// keep own rows from every other role, so a hand-written statement is held
+// to it as well. Which list a seat works in is the seat's setting.
 const char *const kNoteSchema[] = {
     "CREATE TABLE IF NOT EXISTS korvana.note ("
     " id bigserial PRIMARY KEY,"
     " version bigint NOT NULL DEFAULT 1,"
     " owner name NOT NULL DEFAULT current_user,"
+    " own boolean NOT NULL DEFAULT false,"
     " n_tel text, family text, street text, dom text, dom1 text, kvart text, kvart1 text)",
-    "CREATE TABLE IF NOT EXISTS korvana.personal_mode ("
-    " one boolean PRIMARY KEY DEFAULT true CHECK (one),"
-    " own boolean NOT NULL)",
-    "INSERT INTO korvana.personal_mode (own) VALUES (false) ON CONFLICT DO NOTHING",
-    "CREATE OR REPLACE FUNCTION korvana.personal_own() RETURNS boolean LANGUAGE sql STABLE"
-    " SECURITY DEFINER SET search_path = pg_catalog"
-    " AS 'SELECT coalesce((SELECT own FROM korvana.personal_mode), false)'",
-    // The version rises with every change, whoever writes it; the owner never moves.
+    // The version rises with every change, whoever writes it; the owner and the list never move.
     "CREATE OR REPLACE FUNCTION korvana.note_version() RETURNS trigger LANGUAGE plpgsql AS $$"
-    " BEGIN NEW.version := OLD.version + 1; NEW.owner := OLD.owner; NEW.id := OLD.id; RETURN NEW; END $$",
+    " BEGIN NEW.version := OLD.version + 1; NEW.owner := OLD.owner; NEW.own := OLD.own; NEW.id := OLD.id;"
+    " RETURN NEW; END $$",
     "CREATE OR REPLACE FUNCTION korvana.note_notice() RETURNS trigger LANGUAGE plpgsql AS $$"
     " BEGIN PERFORM pg_notify('korvana_note', ''); RETURN NULL; END $$",
     "DROP TRIGGER IF EXISTS note_version ON korvana.note",
@@ -40,10 +36,10 @@ const char *const kNoteSchema[] = {
     " FOR EACH STATEMENT EXECUTE FUNCTION korvana.note_notice()",
     "ALTER TABLE korvana.note ENABLE ROW LEVEL SECURITY",
     "DROP POLICY IF EXISTS note_rows ON korvana.note",
-    "CREATE POLICY note_rows ON korvana.note"
-    " USING (NOT korvana.personal_own() OR owner = current_user)"
-    " WITH CHECK (NOT korvana.personal_own() OR owner = current_user)",
-    "GRANT SELECT ON korvana.personal_mode TO PUBLIC",
+    "CREATE POLICY note_rows ON korvana.note USING (NOT own OR owner = current_user)",
+    // Nobody adds a row in another role's name, to either list.
+    "DROP POLICY IF EXISTS note_owner ON korvana.note",
+    "CREATE POLICY note_owner ON korvana.note AS RESTRICTIVE FOR INSERT WITH CHECK (owner = current_user)",
     "GRANT SELECT, INSERT, UPDATE, DELETE ON korvana.note TO PUBLIC",
     "GRANT USAGE ON SEQUENCE korvana.note_id_seq TO PUBLIC",
 };
@@ -64,10 +60,14 @@ QVariant cell(const PgResult &r, int row, int column)
 
 } // namespace
 
-PersonalMode personalModeFromText(const QString &text)
+std::optional<PersonalMode> personalModeFromText(const QString &text)
 {
-    return text.trimmed().compare(QStringLiteral("own"), Qt::CaseInsensitive) == 0 ? PersonalMode::Own
-                                                                                     : PersonalMode::Shared;
+    const QString word = text.trimmed().toLower();
+    if (word.isEmpty() || word == QLatin1String("shared"))
+        return PersonalMode::Shared;
+    if (word == QLatin1String("own"))
+        return PersonalMode::Own;
+    return std::nullopt;
 }
 
 bool ensureNoteSchema(PgConnection &db, QString *error)
@@ -81,19 +81,7 @@ bool ensureNoteSchema(PgConnection &db, QString *error)
     return true;
 }
 
-bool setPersonalMode(PgConnection &db, PersonalMode mode, QString *error)
-{
-    if (!ensureNoteSchema(db, error))
-        return false;
-    if (!db.run(QStringLiteral("UPDATE korvana.personal_mode SET own = $1"),
-                {PgParam(mode == PersonalMode::Own ? "true" : "false")})) {
-        *error = db.error();
-        return false;
-    }
-    return true;
-}
-
-int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
+QList<QVariantList> readLocalNotes(const QString &dbPath, QString *error)
 {
     QList<QVariantList> rows;
     sqlite3 *file = nullptr;
@@ -101,7 +89,7 @@ int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
     if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &file, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         *error = QStringLiteral("не удаётся открыть %1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
         sqlite3_close(file);
-        return -1;
+        return {};
     }
     {
         Statement read(file, QStringLiteral("SELECT N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1 FROM Note ORDER BY rowid"));
@@ -112,22 +100,29 @@ int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
                 values << read.column(c);
             rows << values;
         }
-        if (step != SQLITE_DONE)
+        if (step != SQLITE_DONE) {
             *error = QStringLiteral("%1: %2").arg(dbPath, QString::fromUtf8(sqlite3_errmsg(file)));
+            rows.clear();
+        }
     }
     sqlite3_close(file);
-    if (!error->isEmpty())
-        return -1;
+    return rows;
+}
 
+int addNotes(PgConnection &db, const QList<QVariantList> &rows, PersonalMode mode, QString *error)
+{
+    const PgParam own(mode == PersonalMode::Own ? "true" : "false");
     int added = 0;
     bool ok = db.run(QStringLiteral("BEGIN"));
     for (int r = 0; ok && r < rows.size(); ++r) {
         QList<PgParam> params;
         for (const QVariant &v : rows.at(r))
             params << param(v);
+        params << own;
         const PgResult in = db.exec(
-            QStringLiteral("INSERT INTO korvana.note (%1) SELECT $1::text, $2::text, $3::text, $4::text, $5::text, $6::text, $7::text WHERE NOT EXISTS"
-                           " (SELECT 1 FROM korvana.note WHERE n_tel IS NOT DISTINCT FROM $1"
+            QStringLiteral("INSERT INTO korvana.note (%1, own) SELECT $1::text, $2::text, $3::text, $4::text, $5::text,"
+                           " $6::text, $7::text, $8::boolean WHERE NOT EXISTS"
+                           " (SELECT 1 FROM korvana.note WHERE own = $8 AND n_tel IS NOT DISTINCT FROM $1"
                            " AND family IS NOT DISTINCT FROM $2 AND street IS NOT DISTINCT FROM $3"
                            " AND dom IS NOT DISTINCT FROM $4 AND dom1 IS NOT DISTINCT FROM $5"
                            " AND kvart IS NOT DISTINCT FROM $6 AND kvart1 IS NOT DISTINCT FROM $7) RETURNING id")
@@ -141,6 +136,12 @@ int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error)
     *error = db.error();
     db.run(QStringLiteral("ROLLBACK"));
     return -1;
+}
+
+int addLocalNotes(PgConnection &db, const QString &dbPath, PersonalMode mode, QString *error)
+{
+    const QList<QVariantList> rows = readLocalNotes(dbPath, error);
+    return error->isEmpty() ? addNotes(db, rows, mode, error) : -1;
 }
 
 QString NoteSave::reason() const
@@ -163,8 +164,9 @@ QString NoteSave::reason() const
 
 bool ServerNotes::refresh(QString *error)
 {
-    const PgResult rows = m_db.exec(QStringLiteral("SELECT id, version, %1 FROM korvana.note ORDER BY id")
-                                        .arg(QLatin1String(kColumns)));
+    const PgResult rows = m_db.exec(QStringLiteral("SELECT id, version, %1 FROM korvana.note WHERE own = $1 ORDER BY id")
+                                        .arg(QLatin1String(kColumns)),
+                                    {ownParam()});
     if (!rows.ok()) {
         if (error)
             *error = m_db.error();
@@ -242,6 +244,11 @@ bool ServerNotes::refresh(QString *error)
     return true;
 }
 
+PgParam ServerNotes::ownParam() const
+{
+    return PgParam(m_mode == PersonalMode::Own ? "true" : "false");
+}
+
 NoteSave ServerNotes::failed(const QVariantList &values)
 {
     NoteSave save;
@@ -281,8 +288,9 @@ NoteSave ServerNotes::insert(const QVariantList &values)
     QList<PgParam> params;
     for (int c = 0; c < kFields; ++c)
         params << param(values.value(c));
+    params << ownParam();
     const PgResult r = m_db.exec(
-        QStringLiteral("INSERT INTO korvana.note (%1) VALUES ($1, $2, $3, $4, $5, $6, $7) RETURNING id")
+        QStringLiteral("INSERT INTO korvana.note (%1, own) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) RETURNING id")
             .arg(QLatin1String(kColumns)),
         params);
     if (r.rows() != 1)

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QVariant>
+
+#include <optional>
 
 namespace korvana {
 
 class PgConnection;
+struct PgParam;
 class PgResult;
 class Store;
 
@@ -16,21 +20,25 @@ class Store;
 // searching «Мой» stays a local search.
 inline constexpr const char *kNoteChannel = "korvana_note";
 
-// Shared: one list for the office. Own: each role sees and changes only its
-// own rows; the server enforces it with row-level security.
+// Which list a seat works in: the office's shared one, or the own list of
+// its server role, which the server keeps from every other role.
 enum class PersonalMode { Shared, Own };
-PersonalMode personalModeFromText(const QString &text); // "own", anything else shared
+// [Server] Personal: "shared" (or nothing) and "own"; anything else is no mode.
+std::optional<PersonalMode> personalModeFromText(const QString &text);
 
 // The table, its version trigger, its notice and its policies (the schema
-// owner's work, done with the first load); then the mode.
+// owner's work, done with the first load).
 bool ensureNoteSchema(PgConnection &db, QString *error);
-bool setPersonalMode(PgConnection &db, PersonalMode mode, QString *error);
 
-// Adds the «Мой» entries of a directory file to the list this role sees
-// on the server, in one transaction, leaving out those it already holds
-// (all seven fields equal). The file is only read. The number added, or -1
-// with *error set.
-int addLocalNotes(PgConnection &db, const QString &dbPath, QString *error);
+// The «Мой» entries of a directory file, in the order of the Note fields.
+// The file is only read, never upgraded. Empty with *error set on failure.
+QList<QVariantList> readLocalNotes(const QString &dbPath, QString *error);
+
+// Adds entries to the list of `mode` in one transaction, leaving out those
+// it already holds (all seven fields equal). The number added, or -1 with
+// *error set.
+int addNotes(PgConnection &db, const QList<QVariantList> &rows, PersonalMode mode, QString *error);
+int addLocalNotes(PgConnection &db, const QString &dbPath, PersonalMode mode, QString *error);
 
 struct NoteSave {
     enum class Status { Saved, Changed, Deleted, Failed };
@@ -45,9 +53,12 @@ struct NoteSave {
 
 class ServerNotes {
 public:
-    ServerNotes(PgConnection &db, Store &mirror) : m_db(db), m_mirror(mirror) {}
+    ServerNotes(PgConnection &db, Store &mirror, PersonalMode mode = PersonalMode::Shared)
+        : m_db(db), m_mirror(mirror), m_mode(mode)
+    {
+    }
 
-    // Makes the mirror equal to the rows the server shows this role,
+    // Makes the mirror equal to the rows of the seat's list,
     // writing only rows that differ. False when the server cannot be read
     // (the mirror then keeps the last rows seen).
     bool refresh(QString *error = nullptr);
@@ -67,9 +78,11 @@ private:
     NoteSave saved(qint64 id);
     NoteSave checked(const PgResult &written, qint64 id, const QVariantList &values);
     NoteSave failed(const QVariantList &values);
+    PgParam ownParam() const;
 
     PgConnection &m_db;
     Store &m_mirror;
+    PersonalMode m_mode;
     QHash<qint64, qint64> m_versions; // id -> version as mirrored
 };
 

@@ -129,8 +129,23 @@ void AppController::start()
         m_seat->listen(m_store.get());
         // «Мой» lives on the server; the copy's Note table mirrors it.
         m_officePersonal = new OfficePersonal(*m_seat, m_store.get(), source(DirectoryKind::Personal),
-                                              personalModel(), *w, this);
+                                              personalModel(), *w, personalMode(), this);
+        m_officePersonal->offerLocalEntries(QDir(m_folder).filePath(QStringLiteral("kadu.db")), m_settings);
     }
+}
+
+PersonalMode AppController::personalMode() const
+{
+    const QString text = m_settings->value(QStringLiteral("Server/Personal")).toString();
+    if (const std::optional<PersonalMode> mode = personalModeFromText(text))
+        return *mode;
+    // A mistyped mode must not put an operator's entries into the office's list.
+    showMessage(m_window.get(),
+                {QStringLiteral("В настройках [Server] Personal=%1: такого режима нет.").arg(text),
+                 QStringLiteral("Справочник «Мой» будет вашим собственным (Personal=own); общий для офиса — Personal=shared."),
+                 QStringLiteral("Нажмите <Enter> или <OK>")},
+                MessageIcon::Critical, MessageButtons::Ok);
+    return PersonalMode::Own;
 }
 
 void AppController::loadPropertySettings()

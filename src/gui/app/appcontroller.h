@@ -17,6 +17,7 @@ class DialerPanel;
 class Directories;
 class MainWindow;
 class OfficePersonal;
+enum class PersonalMode;
 class OfficeSeat;
 class PersonalGrid;
 class PersonalModel;
@@ -64,6 +65,8 @@ protected:
 
 private:
     void loadPropertySettings();
+    // [Server] Personal; a value that is no mode is told and taken as own.
+    PersonalMode personalMode() const;
     void restorePlacement();
     void layout();
     // False when «Мой» cannot be saved: the window then stays open.

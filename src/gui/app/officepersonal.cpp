@@ -9,8 +9,15 @@
 #include "gui/window/controls.h"
 #include "gui/window/mainwindow.h"
 
+#include "gui/window/messages.h"
+
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QSettings>
+
+#include <utility>
 
 namespace korvana {
 
@@ -24,8 +31,8 @@ const QString kOfflineTip = QStringLiteral("МОЙ справочник пока
 } // namespace
 
 OfficePersonal::OfficePersonal(OfficeSeat &seat, Store *store, RecordSource *personal, PersonalModel *model,
-                               MainWindow &window, QObject *parent)
-    : QObject(parent), m_notes(new OfficeNotes(seat.service(), store, this)), m_personal(personal),
+                               MainWindow &window, PersonalMode mode, QObject *parent)
+    : QObject(parent), m_notes(new OfficeNotes(seat.service(), store, mode, this)), m_personal(personal),
       m_model(model), m_window(window)
 {
     m_personal->setWriter(m_notes);
@@ -43,6 +50,55 @@ OfficePersonal::OfficePersonal(OfficeSeat &seat, Store *store, RecordSource *per
     m_editTriggers = int(m_window.grid(DirectoryKind::Personal)->editTriggers());
     connect(m_notes, &OfficeNotes::onlineChanged, this, &OfficePersonal::online);
     online(m_notes->isOnline());
+    // Not from inside the refresh that found the server: the question waits in an event loop.
+    connect(m_notes, &OfficeNotes::onlineChanged, this, [this](bool up) {
+        if (up)
+            offer();
+    }, Qt::QueuedConnection);
+}
+
+void OfficePersonal::offerLocalEntries(const QString &localDb, QSettings *settings)
+{
+    m_localDb = localDb;
+    m_settings = settings;
+    if (m_notes->isOnline())
+        offer();
+}
+
+void OfficePersonal::offer()
+{
+    const QString key = QStringLiteral("Server/LocalPersonalOffered");
+    const QString service = m_notes->service();
+    if (m_localDb.isEmpty() || !m_settings || m_settings->value(key).toStringList().contains(service)
+        || !QFileInfo(m_localDb).isFile())
+        return;
+    const QString localDb = std::exchange(m_localDb, {}); // one question per run, whatever comes of it
+    QString error;
+    const QList<QVariantList> rows = readLocalNotes(localDb, &error);
+    if (rows.isEmpty())
+        return;
+    const bool own = m_notes->mode() == PersonalMode::Own;
+    const QStringList question = {
+        QStringLiteral("В справочнике «Мой» этого компьютера записей: %1.").arg(rows.size()),
+        (own ? QStringLiteral("Добавить их в ваш справочник «Мой» на сервере «%1»?")
+             : QStringLiteral("Добавить их в общий справочник «Мой» на сервере «%1»?"))
+            .arg(service),
+        QStringLiteral("Записи, которые там уже есть, не повторятся; файл %1 не изменится.")
+            .arg(QDir::toNativeSeparators(localDb)),
+    };
+    const auto answered = [&] {
+        m_settings->setValue(key, m_settings->value(key).toStringList() << service);
+        m_settings->sync();
+    };
+    if (showMessage(&m_window, question, MessageIcon::None, MessageButtons::YesNo) != MessageAnswer::Yes)
+        return answered();
+    if (m_notes->addEntries(rows) >= 0)
+        return answered();
+    showMessage(&m_window,
+                {QStringLiteral("Записи справочника «Мой» не добавлены на сервер «%1»:").arg(service),
+                 m_notes->lastError(), QStringLiteral("Вопрос будет задан при следующем запуске Korvana."),
+                 QStringLiteral("Нажмите <Enter> или <OK>")},
+                MessageIcon::Critical, MessageButtons::Ok);
 }
 
 void OfficePersonal::take()

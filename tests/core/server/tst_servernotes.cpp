@@ -54,10 +54,10 @@ struct Seat {
     PgConnection db;
     test::TestDb copy;
     std::unique_ptr<ServerNotes> notes;
-    explicit Seat(const QString &service)
+    explicit Seat(const QString &service, PersonalMode mode = PersonalMode::Shared)
     {
         db.open(service);
-        notes = std::make_unique<ServerNotes>(db, *copy.store);
+        notes = std::make_unique<ServerNotes>(db, *copy.store, mode);
     }
     QStringList rows() { return mirrorRows(*copy.store); }
 };
@@ -67,13 +67,6 @@ struct Seat {
 class TestServerNotes : public QObject {
     Q_OBJECT
     PgCluster m_cluster;
-
-    void setMode(PersonalMode mode)
-    {
-        PgConnection loader;
-        QString error;
-        QVERIFY2(loader.open(PgCluster::kLoader) && setPersonalMode(loader, mode, &error), qPrintable(error));
-    }
 
 private slots:
     void initTestCase()
@@ -96,7 +89,6 @@ private slots:
     {
         PgConnection loader;
         QVERIFY(loader.open(PgCluster::kLoader) && loader.run(u"DELETE FROM korvana.note"_s));
-        setMode(PersonalMode::Shared);
     }
 
     // Two seats editing one shared list: a stale edit or delete is refused,
@@ -137,33 +129,30 @@ private slots:
         QVERIFY(serverRows().first().endsWith(hostile + u'|' + hostile));
     }
 
-    // Per operator: the server keeps each role to its own rows whatever SQL it sends.
+    // Own lists: the server keeps each role to its own rows whatever SQL it
+    // sends; the shared list stays the office's, apart from them.
     void ownRowsAreKeptApart()
     {
-        setMode(PersonalMode::Own);
-        Seat a(u"op_a"_s), b(u"op_b"_s);
+        Seat a(u"op_a"_s, PersonalMode::Own), b(u"op_b"_s, PersonalMode::Own), office(u"op_b"_s);
         const NoteSave mine = a.notes->insert(note("111", u"Оператор А"_s));
         QVERIFY(mine.ok() && b.notes->insert(note("222", u"Оператор Б"_s)).ok());
-        QVERIFY(a.notes->refresh() && b.notes->refresh());
-        const QStringList own{u"%1:111|Оператор А"_s.arg(mine.id)};
-        QCOMPARE(a.rows(), own);
+        const NoteSave shared = office.notes->insert(note("333", u"Офис"_s));
+        QVERIFY(shared.ok() && a.notes->refresh());
+        QCOMPARE(a.rows(), QStringList{u"%1:111|Оператор А"_s.arg(mine.id)});
+        QCOMPARE(office.rows(), QStringList{u"%1:333|Офис"_s.arg(shared.id)});
         QCOMPARE(b.notes->edit(mine.id, {{1, "чужое"}}).status, NoteSave::Status::Deleted);
 
         PgConnection &sql = b.db;
+        QCOMPARE(sql.exec(u"SELECT id FROM korvana.note WHERE owner = 'op_a'"_s).rows(), 0);
         QCOMPARE(sql.exec(u"UPDATE korvana.note SET family = 'x' WHERE id = %1 RETURNING id"_s.arg(mine.id)).rows(), 0);
         QCOMPARE(sql.exec(u"DELETE FROM korvana.note WHERE id = %1 RETURNING id"_s.arg(mine.id)).rows(), 0);
-        QVERIFY(!sql.run(u"INSERT INTO korvana.note (owner, family) VALUES ('op_a', 'подлог')"_s));
-        QVERIFY(!sql.run(u"UPDATE korvana.personal_mode SET own = false"_s));
+        QVERIFY(!sql.run(u"INSERT INTO korvana.note (owner, own, family) VALUES ('op_a', true, 'подлог')"_s));
         QVERIFY(!sql.run(u"ALTER TABLE korvana.note DISABLE ROW LEVEL SECURITY"_s));
-        // Its own row cannot be handed over to another role either.
-        sql.run(u"UPDATE korvana.note SET owner = 'op_a'"_s);
-        QCOMPARE(serverRows(u"op_a"_s), own);
-        QCOMPARE(serverRows().size(), 2);
-
-        // Shared again: every role sees the office's list.
-        setMode(PersonalMode::Shared);
-        QVERIFY(b.notes->refresh());
-        QCOMPARE(b.rows().size(), 2);
+        // Its own row can be handed neither to another role nor into the shared list.
+        QVERIFY(sql.run(u"UPDATE korvana.note SET owner = 'op_a', own = false WHERE own"_s));
+        QCOMPARE(serverRows(u"op_a"_s), QStringList({u"%1:111|Оператор А"_s.arg(mine.id), u"%1:333|Офис"_s.arg(shared.id)}));
+        QVERIFY(office.notes->refresh());
+        QCOMPARE(office.rows().size(), 1);
     }
 
     // The «Мой» grid saves through the server and another seat's watch

@@ -10,6 +10,8 @@
 #include "core/server/editionwatch.h"
 #include "core/server/pgconnection.h"
 #include "core/server/serveredition.h"
+#include "core/server/officenotes.h"
+#include "gui/app/officepersonal.h"
 #include "gui/app/officeseat.h"
 #include "gui/window/controls.h"
 
@@ -26,9 +28,17 @@ using korvana::test::PgCluster;
 
 namespace {
 
-auto seatSettings(const QByteArray &service = "office")
+// A seat of `service`; its own kadu.db keeps the «Мой» entries of `mine`
+// (none: no question of adding them to the server).
+std::function<void(test::TestDb &)> seatSettings(const QByteArray &service = "office", const QByteArray &more = {},
+                                                 const QList<QVariantList> &mine = {})
 {
-    return test::withFile(u"settings.ini"_s, "[Server]\nService=" + service + "\n");
+    return [=](test::TestDb &db) {
+        test::withFile(u"settings.ini"_s, "[Server]\nService=" + service + "\n" + more)(db);
+        QVERIFY(db.store->deleteRow(DirectoryKind::Personal, 1));
+        for (const QVariantList &entry : mine)
+            db.add(DirectoryKind::Personal, entry);
+    };
 }
 
 // Loads an edition of the sample town with `extra` more residents.
@@ -128,6 +138,53 @@ private slots:
         const QString text = f.messages.texts().at(0);
         QVERIFY2(text.contains(u"изменена на другом рабочем месте"_s) && text.contains(u"Мой пост"_s), qPrintable(text));
         QCOMPARE(familyOf900().second, u"Их пост"_s);
+    }
+
+    // A seat that kept «Мой» in its own kadu.db is asked once, when the
+    // server is reached, to add those entries to its list there ([Server]
+    // Personal=own here: the role's own list). Yes adds what the list lacks;
+    // No is remembered too.
+    void localPersonalOfferedOnce()
+    {
+        PgConnection super;
+        QVERIFY(super.open(PgCluster::kSuper) && super.run(u"DELETE FROM korvana.note"_s));
+        QVERIFY(super.run(u"INSERT INTO korvana.note (n_tel, family, own, owner) VALUES ('03', 'Скорая', true, 'korvana_seat')"_s));
+        const auto ownNumbers = [&] {
+            const PgResult r = super.exec(u"SELECT n_tel FROM korvana.note WHERE own AND owner = 'korvana_seat' ORDER BY n_tel"_s);
+            QStringList out;
+            for (int i = 0; i < r.rows(); ++i)
+                out << r.text(i, 0);
+            return out;
+        };
+        AppFixture f(seatSettings("office", "Personal=own\n",
+                                  {{u"03"_s, u"Скорая"_s, {}, {}, {}, {}, {}}, {u"05"_s, u"Газ"_s, {}, {}, {}, {}, {}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(f.messages.count(), 1, 10000); // answered Yes
+        QVERIFY2(f.messages.texts().at(0).contains(u"записей: 2.\rДобавить их в ваш справочник «Мой» на сервере «office»?"_s),
+                 qPrintable(f.messages.texts().at(0)));
+        QCOMPARE(ownNumbers(), QStringList({u"03"_s, u"05"_s}));
+        QCOMPARE(f.app->store()->tableRowCount(DirectoryKind::Personal), 2);
+
+        const auto restartAndSettle = [&] {
+            f.restart();
+            QTRY_VERIFY_WITH_TIMEOUT(f.app->officePersonal()->notes()->isOnline(), 10000);
+            QCoreApplication::processEvents();
+        };
+        restartAndSettle();
+        QCOMPARE(f.messages.count(), 1);
+        QVERIFY(super.run(u"DELETE FROM korvana.note"_s));
+        f.settings->remove(u"Server/LocalPersonalOffered"_s);
+        f.settings->sync();
+        f.messages.answerNext(MessageAnswer::No);
+        restartAndSettle();
+        QCOMPARE(f.messages.count(), 2);
+        QCOMPARE(ownNumbers(), QStringList());
+
+        // A mode mistyped is told, and keeps the operator's entries to themselves.
+        f.settings->setValue(u"Server/Personal"_s, u"общий"_s);
+        restartAndSettle();
+        QCOMPARE(f.messages.count(), 3);
+        QVERIFY2(f.messages.texts().at(2).contains(u"[Server] Personal=общий: такого режима нет"_s), qPrintable(f.messages.texts().at(2)));
+        QCOMPARE(f.app->officePersonal()->notes()->mode(), PersonalMode::Own);
     }
 
     // No server at start: one message naming the service and the reason, then the last copy.
