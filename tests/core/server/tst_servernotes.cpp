@@ -146,7 +146,7 @@ private slots:
         QCOMPARE(sql.exec(u"SELECT id FROM korvana.note WHERE owner = 'op_a'"_s).rows(), 0);
         QCOMPARE(sql.exec(u"UPDATE korvana.note SET family = 'x' WHERE id = %1 RETURNING id"_s.arg(mine.id)).rows(), 0);
         QCOMPARE(sql.exec(u"DELETE FROM korvana.note WHERE id = %1 RETURNING id"_s.arg(mine.id)).rows(), 0);
-        QVERIFY(!sql.run(u"INSERT INTO korvana.note (owner, own, family) VALUES ('op_a', true, 'подлог')"_s));
+        QVERIFY(!sql.run(u"INSERT INTO korvana.note (owner, family) VALUES ('op_a', 'подлог')"_s));
         QVERIFY(!sql.run(u"ALTER TABLE korvana.note DISABLE ROW LEVEL SECURITY"_s));
         // Its own row can be handed neither to another role nor into the shared list.
         QVERIFY(sql.run(u"UPDATE korvana.note SET owner = 'op_a', own = false WHERE own"_s));
