@@ -53,6 +53,12 @@ PgParam param(const QVariant &value)
     return value.isNull() ? PgParam::null() : PgParam(value.toString());
 }
 
+// The list a row is in, as the statements bind it.
+PgParam ownParam(PersonalMode mode)
+{
+    return PgParam(mode == PersonalMode::Own ? "true" : "false");
+}
+
 QVariant cell(const PgResult &r, int row, int column)
 {
     return r.isNull(row, column) ? QVariant() : QVariant(r.text(row, column));
@@ -111,14 +117,13 @@ QList<QVariantList> readLocalNotes(const QString &dbPath, QString *error)
 
 int addNotes(PgConnection &db, const QList<QVariantList> &rows, PersonalMode mode, QString *error)
 {
-    const PgParam own(mode == PersonalMode::Own ? "true" : "false");
     int added = 0;
     bool ok = db.run(QStringLiteral("BEGIN"));
     for (int r = 0; ok && r < rows.size(); ++r) {
         QList<PgParam> params;
         for (const QVariant &v : rows.at(r))
             params << param(v);
-        params << own;
+        params << ownParam(mode);
         const PgResult in = db.exec(
             QStringLiteral("INSERT INTO korvana.note (%1, own) SELECT $1::text, $2::text, $3::text, $4::text, $5::text,"
                            " $6::text, $7::text, $8::boolean WHERE NOT EXISTS"
@@ -166,7 +171,7 @@ bool ServerNotes::refresh(QString *error)
 {
     const PgResult rows = m_db.exec(QStringLiteral("SELECT id, version, %1 FROM korvana.note WHERE own = $1 ORDER BY id")
                                         .arg(QLatin1String(kColumns)),
-                                    {ownParam()});
+                                    {ownParam(m_mode)});
     if (!rows.ok()) {
         if (error)
             *error = m_db.error();
@@ -244,11 +249,6 @@ bool ServerNotes::refresh(QString *error)
     return true;
 }
 
-PgParam ServerNotes::ownParam() const
-{
-    return PgParam(m_mode == PersonalMode::Own ? "true" : "false");
-}
-
 NoteSave ServerNotes::failed(const QVariantList &values)
 {
     NoteSave save;
@@ -288,7 +288,7 @@ NoteSave ServerNotes::insert(const QVariantList &values)
     QList<PgParam> params;
     for (int c = 0; c < kFields; ++c)
         params << param(values.value(c));
-    params << ownParam();
+    params << ownParam(m_mode);
     const PgResult r = m_db.exec(
         QStringLiteral("INSERT INTO korvana.note (%1, own) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) RETURNING id")
             .arg(QLatin1String(kColumns)),

@@ -10,7 +10,6 @@
 namespace korvana {
 
 class PgConnection;
-struct PgParam;
 class PgResult;
 class Store;
 
@@ -78,7 +77,6 @@ private:
     NoteSave saved(qint64 id);
     NoteSave checked(const PgResult &written, qint64 id, const QVariantList &values);
     NoteSave failed(const QVariantList &values);
-    PgParam ownParam() const;
 
     PgConnection &m_db;
     Store &m_mirror;
