@@ -36,25 +36,10 @@ RecordSource::Outcome search(RecordSource &rs, const SearchCriteria &c, int sort
     return rs.refresh();
 }
 
-// A statement over a query's table (%1), where clause (%2) and order (%3),
-// with the query's values bound.
-std::unique_ptr<Statement> bound(Store &store, const SearchQuery &q, const char *form)
-{
-    auto s = std::make_unique<Statement>(store.handle(), QString::fromLatin1(form).arg(
-        tableInfo(q.kind).table, q.where, q.orderColumns.join(QStringLiteral(", "))));
-    for (int i = 0; i < q.parameters.size(); ++i)
-        s->bindText(i + 1, q.parameters.at(i));
-    return s;
-}
-
-// The rows a plain scan of the folded columns finds, in the query's order.
+// The rows a plain scan finds, in the order of the query of these criteria.
 QList<qint64> scan(Store &store, const SearchCriteria &c, int sort, DirectoryKind kind = DirectoryKind::Residents)
 {
-    auto all = bound(store, buildSearchQuery(c, kind, SortField(sort), kind), "SELECT rowid FROM %1 NOT INDEXED%2 ORDER BY %3");
-    QList<qint64> ids;
-    while (all->step() == SQLITE_ROW)
-        ids << all->columnInt64(0);
-    return ids;
+    return test::scanRowIds(store.handle(), buildSearchQuery(c, kind, SortField(sort), kind));
 }
 
 // Every row of a search's result; in odd sorts read from the last one
@@ -192,9 +177,9 @@ private Q_SLOTS:
     // A plain prefix search is an index range, never a scan of the table.
     void prefixSearchTakesAnIndexRange()
     {
-        auto plan = bound(*large.store, buildSearchQuery({"", "коваль ё.12", "", "", ""}, DirectoryKind::Residents,
-                                                      SortField::Name, DirectoryKind::Residents),
-                          "EXPLAIN QUERY PLAN SELECT rowid FROM %1%2 ORDER BY %3");
+        auto plan = test::queryStatement(large.store->handle(), buildSearchQuery({"", "коваль ё.12", "", "", ""},
+                                         DirectoryKind::Residents, SortField::Name, DirectoryKind::Residents),
+                                         "EXPLAIN QUERY PLAN SELECT rowid FROM %1%2 ORDER BY %3");
         QString detail;
         while (plan->step() == SQLITE_ROW)
             detail += plan->column(3).toString() + QLatin1Char('\n');
