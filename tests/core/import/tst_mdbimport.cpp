@@ -95,6 +95,13 @@ private Q_SLOTS:
             QVERIFY2(r.ok && r.warnings.isEmpty(), qPrintable(r.error + r.warnings.join(u'\n')));
         }
     }
+    // Each case in a folder of its own: kadu.db beside kadu.mdb.
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        db = dir->filePath(QStringLiteral("kadu.db"));
+        mdb = dir->filePath(QStringLiteral("kadu.mdb"));
+    }
 
     // NULL kept apart from "", the Jet3 file's text read as Windows-1251.
     void everyValueMatchesTheExpectedTable_data()
@@ -150,8 +157,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, source);
         QFETCH(QString, how);
         QFETCH(QString, error);
-        QTemporaryDir dir;
-        const QString db = dir.filePath(QStringLiteral("kadu.db")), mdb = dir.filePath(QStringLiteral("kadu.mdb"));
         QVERIFY(writeBytes(mdb, source));
         if (update)
             QVERIFY(importAccessFile(accessFixture(kJet3), db).ok);
@@ -159,7 +164,7 @@ private Q_SLOTS:
             QVERIFY(writeBytes(db, "Петров 21734\r\n"));
         if (how == QLatin1String("no PREDPR"))
             QVERIFY(renameAccessTable(mdb, QStringLiteral("PREDPR"), QStringLiteral("PREDPX")));
-        const QMap<QString, QByteArray> before = folderContent(dir.path());
+        const QMap<QString, QByteArray> before = folderContent(dir->path());
         const auto progress = [&](qint64 done, qint64 total) { return how != QLatin1String("cancel last") || done < total; };
         // Disk full: files may not grow past the directory's current size.
         const auto run = [&] { return update ? updateFromAccessFile(mdb, db, progress) : importAccessFile(mdb, db, progress); };
@@ -169,14 +174,12 @@ private Q_SLOTS:
         QVERIFY(!r.ok);
         QCOMPARE(r.cancelled, how.startsWith(QLatin1String("cancel")));
         QVERIFY2(r.error.contains(QRegularExpression(error)), qPrintable(r.error));
-        QVERIFY(folderContent(dir.path()) == before);
+        QVERIFY(folderContent(dir->path()) == before);
     }
 
     // A missing table leaves its directory empty; names match without regard to case.
     void missingTablesLeaveTheirDirectoryEmpty()
     {
-        QTemporaryDir dir;
-        const QString mdb = dir.filePath(QStringLiteral("kadu.mdb")), db = dir.filePath(QStringLiteral("kadu.db"));
         copyAccessFixture(kJet4, mdb);
         QVERIFY(renameAccessTable(mdb, QStringLiteral("Note"), QStringLiteral("Nota")));
         QVERIFY(renameAccessTable(mdb, QStringLiteral("NASELEN"), QStringLiteral("naselen")));
@@ -198,8 +201,6 @@ private Q_SLOTS:
     // The tool never drops personal entries unasked, nor writes over what it reads.
     void commandLineToolKeepsWhatItMustNotReplace()
     {
-        QTemporaryDir dir;
-        const QString db = dir.filePath(QStringLiteral("kadu.db"));
         const QString jet3 = accessFixture(kJet3), jet4 = accessFixture(kJet4);
         QString out, err;
         const auto run = [&](const QStringList &args) {
@@ -211,7 +212,7 @@ private Q_SLOTS:
             err = QString::fromUtf8(p.readAllStandardError());
             return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         };
-        const auto personal = [&db] { return tableCsv(db, DirectoryKind::Personal); };
+        const auto personal = [this] { return tableCsv(db, DirectoryKind::Personal); };
         QCOMPARE(run({jet4, db}), 0);
         QVERIFY2(err.contains("163"), qPrintable(err));
         const QByteArray first = readBytes(db);
@@ -230,10 +231,9 @@ private Q_SLOTS:
         QVERIFY2(err.contains(QStringLiteral("«Мой» из файла")) && err.contains(QStringLiteral("удалены: 4")), qPrintable(err));
         QCOMPARE(personal(), expectedCsv(kJet4, DirectoryKind::Personal));
 
-        const QString copy = dir.filePath(QStringLiteral("kadu.mdb"));
-        QVERIFY(QFile::copy(jet3, copy));
-        QVERIFY(run({QStringLiteral("--force"), copy, copy}) != 0);
-        QCOMPARE(readBytes(copy), readBytes(jet3));
+        QVERIFY(QFile::copy(jet3, mdb));
+        QVERIFY(run({QStringLiteral("--force"), mdb, mdb}) != 0);
+        QCOMPARE(readBytes(mdb), readBytes(jet3));
     }
 
     // A new edition taken into a directory file in use, named by a link:
@@ -245,9 +245,8 @@ private Q_SLOTS:
     // during the update nor to the old file afterwards, which nobody reads.
     void updateKeepsEveryPersonalByteAndTheFileItReplaces()
     {
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
-        const QString target = dir.filePath(QStringLiteral("data/kadu.db")), link = dir.filePath(QStringLiteral("kadu.db"));
+        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("data")));
+        const QString target = dir->filePath(QStringLiteral("data/kadu.db")), link = db;
         QVERIFY(makeDirectory(target));
         QVERIFY(QFile::link(QStringLiteral("data/kadu.db"), link));
         auto running = Store::open(target);
@@ -267,7 +266,7 @@ private Q_SLOTS:
         int refusedDuring = 0;
         const ImportResult r = updateFromAccessFile(accessFixture(kJet4), link, [&](qint64, qint64) {
             refusedDuring += !running->insertRow(DirectoryKind::Personal, {QStringLiteral("30002")});
-            for (const QString &folder : {dir.path(), dir.filePath(QStringLiteral("data"))})
+            for (const QString &folder : {dir->path(), dir->filePath(QStringLiteral("data"))})
                 for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("kadu.db.import-*")}, QDir::Files | QDir::Hidden)) {
                     struct stat st {};
                     if (::stat(QFile::encodeName(f.filePath()).constData(), &st) == 0 && (st.st_mode & 07777 & ~0640))
@@ -308,8 +307,6 @@ private Q_SLOTS:
     // all seven fields: one differing in any single field does not hold it.
     void mergeComparesEveryPersonalField()
     {
-        QTemporaryDir dir;
-        const QString db = dir.filePath(QStringLiteral("kadu.db"));
         QVERIFY(importAccessFile(accessFixture(kJet4), db).ok);
         const QStringList fields = tableInfo(DirectoryKind::Personal).fields;
         // The first source entry is replaced by seven near copies of it.
@@ -330,8 +327,7 @@ private Q_SLOTS:
     // again on that file, finds the edition taken and leaves it as it is.
     void aSecondUpdateStartsAgainOnTheFileThatReplacedItsOwn()
     {
-        QTemporaryDir dir;
-        const QString db = dir.filePath(QStringLiteral("kadu.db")), first = dir.filePath(QStringLiteral("first.db"));
+        const QString first = dir->filePath(QStringLiteral("first.db"));
         QVERIFY(makeDirectory(db));
         QVERIFY(QFile::copy(db, first));
         QVERIFY(updateFromAccessFile(accessFixture(kJet4), first).ok);
@@ -356,8 +352,6 @@ private Q_SLOTS:
     // An edition the user declined is not offered again; the one already taken neither.
     void declinedEditionIsNotOfferedAgain()
     {
-        QTemporaryDir dir;
-        const QString db = dir.filePath(QStringLiteral("kadu.db")), mdb = dir.filePath(QStringLiteral("kadu.mdb"));
         QVERIFY(importAccessFile(accessFixture(kJet3), db).ok);
         copyAccessFixture(kJet3, mdb);
         QVERIFY(!newEditionOffer(mdb, db).offer);
@@ -371,6 +365,8 @@ private:
     QString dbOf(const QString &fixture) const { return m_dir.filePath(fixture + QStringLiteral(".db")); }
 
     QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> dir;
+    QString db, mdb;
 };
 
 QTEST_GUILESS_MAIN(TestMdbImport)
