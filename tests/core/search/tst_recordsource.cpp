@@ -1,4 +1,4 @@
-// Searching a real directory file through record sources and the grid model.
+// Searching a real directory file through record sources: every route against a plain scan.
 #include "core/search/globmatch.h"
 #include "core/search/recordsource.h"
 #include "core/search/searchimages.h"
