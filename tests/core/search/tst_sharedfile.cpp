@@ -3,6 +3,7 @@
 // and a failing image build leaves the file to everyone.
 #include "core/search/recordsource.h"
 #include "core/search/searchimages.h"
+#include "accessfixtures.h"
 #include "testdb.h"
 #include "testfiles.h"
 
@@ -16,6 +17,7 @@
 #include <functional>
 
 using namespace korvana;
+using korvana::test::OtherProgram;
 using korvana::test::TestDb;
 
 namespace {
@@ -36,29 +38,10 @@ void fillTown(TestDb &db, int rows)
     db.store->commit();
 }
 
-// A connection of another program, autocommit, waiting for no lock.
-struct Other {
-    sqlite3 *db = nullptr;
-    explicit Other(const QString &path) { sqlite3_open(QFile::encodeName(path).constData(), &db); }
-    ~Other() { sqlite3_close(db); }
-    int exec(const char *sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
-    qint64 dataVersion()
-    {
-        Statement s(db, QStringLiteral("PRAGMA data_version"));
-        return s.step() == SQLITE_ROW ? s.columnInt64(0) : -1;
-    }
-};
-
-QList<qint64> scan(Store &store, const SearchQuery &q)
+qint64 dataVersion(sqlite3 *db)
 {
-    Statement s(store.handle(), QStringLiteral("SELECT rowid FROM %1 NOT INDEXED%2 ORDER BY %3")
-                                    .arg(tableInfo(q.kind).table, q.where, q.orderColumns.join(QStringLiteral(", "))));
-    for (int i = 0; i < q.parameters.size(); ++i)
-        s.bindText(i + 1, q.parameters.at(i));
-    QList<qint64> ids;
-    while (s.step() == SQLITE_ROW)
-        ids << s.columnInt64(0);
-    return ids;
+    Statement s(db, QStringLiteral("PRAGMA data_version"));
+    return s.step() == SQLITE_ROW ? s.columnInt64(0) : -1;
 }
 
 QList<qint64> found(RecordSource &rs)
@@ -93,7 +76,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         fillTown(db, 3000);
-        db.add(DirectoryKind::Personal, {"11111", "Свой", null(), null(), null(), null(), null()});
+        db.add(DirectoryKind::Personal, {"11111", "Свой", {}, {}, {}, {}, {}});
         db.reopen(); // as a program opens it: the change counters are added once
     }
 
@@ -104,17 +87,15 @@ private Q_SLOTS:
         std::atomic<bool> cancel{false};
         const std::shared_ptr<const SearchImage> image(SearchImage::build(db.store->handle(), DirectoryKind::Residents, cancel));
         QVERIFY(image);
-        const QStringList columns = criterionColumns(DirectoryKind::Residents);
         const QStringList order = searchOrders(DirectoryKind::Residents).first();
-        for (const QString &column : columns) {
-            for (const char *edge : {"MIN", "MAX"}) {
-                Statement value(db.store->handle(), QStringLiteral("SELECT %1 FROM NASELEN WHERE rowid = (SELECT %2(rowid) FROM NASELEN)").arg(column, QLatin1String(edge)));
-                QCOMPARE(value.step(), SQLITE_ROW);
-                const QString v = value.column(0).toString();
-                for (const QString &pattern : {v.left(2) + u'*', v, v.left(1) + u'?' + v.mid(2) + u'*'}) {
+        for (const QString &column : criterionColumns(DirectoryKind::Residents)) {
+            for (const QString &edge : test::strings(db.path(), QStringLiteral("SELECT %1 FROM NASELEN WHERE rowid IN "
+                     "((SELECT min(rowid) FROM NASELEN), (SELECT max(rowid) FROM NASELEN))").arg(column))) {
+                for (const QString &pattern : {edge.left(2) + u'*', edge, edge.left(1) + u'?' + edge.mid(2) + u'*'}) {
                     auto result = SearchImage::search(image, {{column, pattern}}, order);
                     QVERIFY(result);
-                    Statement glob(db.store->handle(), QStringLiteral("SELECT rowid FROM NASELEN WHERE %1 GLOB ?1 ORDER BY %2").arg(column, order.join(u',')));
+                    Statement glob(db.store->handle(), QStringLiteral("SELECT rowid FROM NASELEN WHERE %1 GLOB ?1 ORDER BY %2")
+                                                           .arg(column, order.join(u',')));
                     glob.bindText(1, pattern);
                     QList<qint64> expected, got;
                     while (glob.step() == SQLITE_ROW)
@@ -141,7 +122,7 @@ private Q_SLOTS:
         RecordSource rs(DirectoryKind::Residents);
         rs.setStore(db.store.get());
         rs.setImages(&images);
-        Other other(db.path());
+        OtherProgram other(db.path());
         int versionChecks = 0, commitAt = 0;
         StatementWatch watch(db.store->handle(), [&](const QString &sql) {
             if (sql.startsWith(QLatin1String("PRAGMA data_version")))
@@ -158,7 +139,7 @@ private Q_SLOTS:
             QCOMPARE(rs.refresh(), RecordSource::Outcome::Ok);
             QCOMPARE(versionChecks, 1);
             QCOMPARE(rs.plan().rows, SearchPlan::Rows::Image);
-            QCOMPARE(found(rs), scan(*db.store, q));
+            QCOMPARE(found(rs), test::scanRowIds(db.store->handle(), q));
         }
         QCOMPARE(images.image(DirectoryKind::Residents), built);
     }
@@ -173,7 +154,7 @@ private Q_SLOTS:
         personal.setImages(&images);
         QCOMPARE(personal.refresh(), RecordSource::Outcome::Ok);
         const int before = personal.recordCount();
-        Other other(db.path());
+        OtherProgram other(db.path());
         QCOMPARE(other.exec("INSERT INTO Note (N_tel, Family) VALUES ('33333', 'Чужой')"), SQLITE_OK);
         QCOMPARE(personal.refresh(), RecordSource::Outcome::Ok);
         QCOMPARE(personal.recordCount(), before + 1);
@@ -190,17 +171,16 @@ private Q_SLOTS:
     void openingAnUpToDateFileWritesNothing()
     {
         QVERIFY(Store::open(db.path())); // mends the rows written by hand above
-        Other other(db.path());
-        const qint64 version = other.dataVersion();
+        OtherProgram other(db.path());
+        const qint64 version = dataVersion(other.db);
         const QByteArray bytes = test::readBytes(db.path());
         QVERIFY(Store::open(db.path()));
-        QCOMPARE(other.dataVersion(), version);
+        QCOMPARE(dataVersion(other.db), version);
         QCOMPARE(test::readBytes(db.path()), bytes);
         QCOMPARE(other.exec("UPDATE Note SET Family = 'ПРАВКА'"), SQLITE_OK);
         QVERIFY(Store::open(db.path()));
-        Statement folded(other.db, QStringLiteral("SELECT count(*) FROM Note WHERE k_family IS NOT 'правка'"));
-        QCOMPARE(folded.step(), SQLITE_ROW);
-        QCOMPARE(folded.columnInt64(0), 0);
+        QCOMPARE(test::strings(db.path(), QStringLiteral("SELECT count(*) FROM Note WHERE k_family IS NOT 'правка'")),
+                 QStringList{QStringLiteral("0")});
     }
 
     // A build that runs out of memory gives no image, and leaves the file
@@ -218,11 +198,7 @@ private Q_SLOTS:
         QVERIFY(!images.image(DirectoryKind::Residents));
         QVERIFY2(db.store->insertRow(DirectoryKind::Personal, {"44444", "После сбоя", {}, {}, {}, {}, {}}),
                  qPrintable(db.store->lastError()));
-        Other other(db.path());
-        sqlite3_busy_timeout(other.db, 0);
-        QCOMPARE(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
-        QCOMPARE(other.exec("INSERT INTO Note (N_tel) VALUES ('55555')"), SQLITE_OK);
-        QCOMPARE(other.exec("COMMIT"), SQLITE_OK);
+        QCOMPARE(OtherProgram(db.path()).exec("BEGIN IMMEDIATE; INSERT INTO Note (N_tel) VALUES ('55555'); COMMIT"), SQLITE_OK);
     }
 
     // A store still reading a file that a new edition replaced leaves the
@@ -235,7 +211,7 @@ private Q_SLOTS:
         old.store->noticeOutsideWrites();
         edition.store.reset();
         QCOMPARE(std::rename(QFile::encodeName(edition.path()).constData(), QFile::encodeName(old.path()).constData()), 0);
-        Other writer(old.path());
+        OtherProgram writer(old.path());
         // A change larger than the writer's cache: its journal is complete on disk before the commit.
         QCOMPARE(writer.exec("PRAGMA cache_size = 2; BEGIN; DELETE FROM NASELEN WHERE rowid > 50"), SQLITE_OK);
         QVERIFY(QFile::exists(old.path() + QStringLiteral("-journal")));
@@ -243,9 +219,7 @@ private Q_SLOTS:
         QCOMPARE(read.step(), SQLITE_ROW);
         QVERIFY(QFile::exists(old.path() + QStringLiteral("-journal")));
         QCOMPARE(writer.exec("COMMIT"), SQLITE_OK);
-        Statement count(writer.db, QStringLiteral("SELECT count(*) FROM NASELEN"));
-        QCOMPARE(count.step(), SQLITE_ROW);
-        QCOMPARE(count.columnInt64(0), 50);
+        QCOMPARE(test::strings(old.path(), QStringLiteral("SELECT count(*) FROM NASELEN")), QStringList{QStringLiteral("50")});
     }
 
     // The images are built only from the file the store reads: not from a
@@ -265,9 +239,6 @@ private Q_SLOTS:
         QVERIFY2(!image || image->rowCount() == db.store->tableRowCount(DirectoryKind::Residents),
                  "an image of another file");
     }
-
-private:
-    static QVariant null() { return QVariant(); }
 };
 
 QTEST_GUILESS_MAIN(TestSharedFile)

@@ -7,6 +7,7 @@
 #include "core/search/recordsource.h"
 #include "core/search/searchimages.h"
 #include "core/store/store.h"
+#include "testdb.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -43,15 +44,6 @@ std::unique_ptr<Store> openStore(const QString &db)
         }
         QThread::msleep(10);
     }
-}
-
-// The rows of a residents search counted by SQLite, to check the record source's count.
-qint64 countByScan(Store &store, const SearchQuery &q)
-{
-    Statement s(store.handle(), QStringLiteral("SELECT count(*) FROM NASELEN%1").arg(q.where));
-    for (int i = 0; i < q.parameters.size(); ++i)
-        s.bindText(i + 1, q.parameters.at(i));
-    return s.step() == SQLITE_ROW ? s.columnInt64(0) : -1;
 }
 
 int search(const QString &db, int rounds)
@@ -97,7 +89,7 @@ int search(const QString &db, int rounds)
         }
         // Between two searches the residents change only with a new edition:
         // the count is exact.
-        const qint64 scanned = countByScan(*store, q);
+        const qint64 scanned = test::scanRowIds(store->handle(), q).size();
         if (rs.recordCount() != scanned && !busy())
             return failWith(QStringLiteral("search %1: %2 rows, a scan finds %3: %4")
                                 .arg(round).arg(rs.recordCount()).arg(scanned).arg(store->lastError()));

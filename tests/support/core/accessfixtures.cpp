@@ -78,4 +78,13 @@ QStringList personalRows(const QString &dbPath)
                                .arg(values.join(QStringLiteral(" || "))));
 }
 
+QStringList personalBytes(const QString &dbPath, const QString &where)
+{
+    QStringList fields;
+    for (const QString &f : tableInfo(DirectoryKind::Personal).fields)
+        fields << QStringLiteral("typeof(%1) || ':' || quote(CAST(%1 AS BLOB))").arg(f);
+    return strings(dbPath, QStringLiteral("SELECT rowid || ' ' || %1 FROM Note WHERE %2 ORDER BY rowid")
+                               .arg(fields.join(QStringLiteral(" || ' ' || ")), where));
+}
+
 } // namespace korvana::test

@@ -29,5 +29,8 @@ QStringList strings(const QString &dbPath, const QString &sql);
 QStringList tableCsv(const QString &dbPath, DirectoryKind kind);
 // Every personal row with its rowid, NULL and "" told apart.
 QStringList personalRows(const QString &dbPath);
+// The personal rows (those `where` chooses) with their rowid, each value as
+// its type and bytes: "7 text:X'C8E2' null:NULL ...".
+QStringList personalBytes(const QString &dbPath, const QString &where = QStringLiteral("1"));
 
 } // namespace korvana::test

@@ -1,5 +1,9 @@
 #include "testdb.h"
 
+#include <QFile>
+
+#include <sqlite3.h>
+
 namespace korvana::test {
 
 TestDb::TestDb()
@@ -51,5 +55,27 @@ void addSampleTown(TestDb &db)
         db.add(DirectoryKind::Enterprises, r);
     db.add(DirectoryKind::Personal, {"03", "Скорая помощь", null, null, null, null, null});
 }
+
+std::unique_ptr<Statement> queryStatement(sqlite3 *db, const SearchQuery &q, const char *form)
+{
+    auto s = std::make_unique<Statement>(db, QString::fromLatin1(form).arg(
+        tableInfo(q.kind).table, q.where, q.orderColumns.join(QStringLiteral(", "))));
+    for (int i = 0; i < q.parameters.size(); ++i)
+        s->bindText(i + 1, q.parameters.at(i));
+    return s;
+}
+
+QList<qint64> scanRowIds(sqlite3 *db, const SearchQuery &q)
+{
+    auto s = queryStatement(db, q, "SELECT rowid FROM %1 NOT INDEXED%2 ORDER BY %3");
+    QList<qint64> ids;
+    while (s->step() == SQLITE_ROW)
+        ids << s->columnInt64(0);
+    return ids;
+}
+
+OtherProgram::OtherProgram(const QString &path) { sqlite3_open(QFile::encodeName(path).constData(), &db); }
+OtherProgram::~OtherProgram() { sqlite3_close(db); }
+int OtherProgram::exec(const QString &sql) { return sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr); }
 
 } // namespace korvana::test
