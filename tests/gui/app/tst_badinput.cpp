@@ -1,5 +1,6 @@
 // Bad input on the real window: nasty search texts, huge side files, unusable
 // directory files, the window closed during a copy question or unable to save.
+#include "accessfixtures.h"
 #include "appfixture.h"
 #include "core/app/sidefiles.h"
 #include "core/search/recordsource.h"
@@ -8,7 +9,6 @@
 #include "testfiles.h"
 
 #include <QAbstractButton>
-
 #include <QComboBox>
 #include <QFile>
 #include <QHash>
@@ -30,19 +30,7 @@ namespace {
 const QString kPress = QStringLiteral("Нажмите <Enter> или <OK>");
 const QString kLayout = QStringLiteral("Вы хотели сказать Э?\rПроверьте раскладку клавиатуры\r") + kPress;
 
-qint64 noteRows(const QString &dbPath)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *s = nullptr;
-    qint64 n = -1;
-    if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
-        && sqlite3_prepare_v2(db, "SELECT count(*) FROM Note", -1, &s, nullptr) == SQLITE_OK
-        && sqlite3_step(s) == SQLITE_ROW)
-        n = sqlite3_column_int64(s, 0);
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return n;
-}
+qsizetype notes(const QString &dbPath) { return test::personalRows(dbPath).size(); }
 
 } // namespace
 
@@ -238,13 +226,13 @@ private Q_SLOTS:
             QCOMPARE(f.app->source(DirectoryKind::Enterprises)->recordCount(), 0);
             f.control<QTabBar>("TabStrip1")->setCurrentIndex(0);
             const qsizetype before = f.messages.count();
-            const qint64 notesBefore = residents ? noteRows(dbPath) : -1;
+            const qsizetype notesBefore = residents ? notes(dbPath) : -1;
             QTest::mouseDClick(f.control<QTableView>("DBGrid1")->viewport(), Qt::LeftButton,
                                Qt::NoModifier, QPoint(40, 10));
             if (residents) {
                 // The copy runs once the double-click has made the row current.
                 QTRY_COMPARE(f.messages.count(), before + (readOnly ? 2 : 1));
-                QCOMPARE(noteRows(dbPath), notesBefore + (readOnly ? 0 : 1));
+                QCOMPARE(notes(dbPath), notesBefore + (readOnly ? 0 : 1));
                 if (readOnly)
                     QCOMPARE(f.messages.last().lines.first(), QStringLiteral("Запись не добавлена в МОЙ справочник."));
             }
@@ -261,7 +249,7 @@ private Q_SLOTS:
     {
         AppFixture f;
         const QString widths = f.db.dir.filePath(QStringLiteral("WGridCol.txt"));
-        const qint64 notes = noteRows(f.db.path());
+        const qsizetype before = notes(f.db.path());
         bool asked = false;
         const MessageResponder catcher = setMessageResponder([&](const Message &m) {
             asked = m.buttons == MessageButtons::YesNo;
@@ -273,7 +261,7 @@ private Q_SLOTS:
         QTRY_VERIFY(asked);
         setMessageResponder(catcher);
         QVERIFY(!f.app->window()->isVisible());
-        QCOMPARE(noteRows(f.db.path()), notes);
+        QCOMPARE(notes(f.db.path()), before);
         QCOMPARE(readBytes(widths).count('\n'), 24);
         QTest::qWait(50);
     }
