@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSerialPort>
@@ -117,27 +118,39 @@ private Q_SLOTS:
 
     void portThatCannotBeOpened_data()
     {
-        QTest::addColumn<bool>("held");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("not there") << false << QStringLiteral("/dev/korvana-no-such-port: нет такого устройства.");
-        QTest::newRow("held by another program") << true << QStringLiteral("%1: порт занят другой программой.");
+        QTest::addColumn<QString>("reason"); // %1 the device
+        QTest::newRow("not there") << QStringLiteral("%1: нет такого устройства.");
+        QTest::newRow("held by another program") << QStringLiteral("%1: порт занят другой программой.");
+        QTest::newRow("no access") << QStringLiteral("%1: нет доступа, пользователь должен быть в группе ");
     }
 
-    // The user is told which device did not open and why, and nothing
-    // reaches the line.
+    // The user is told which device did not open and why (for a port
+    // without access, the group to join), and nothing reaches the line.
     void portThatCannotBeOpened()
     {
-        QFETCH(bool, held);
-        QSerialPort other(modem->slavePath());
-        if (held)
+        QFETCH(QString, reason);
+        const QByteArray how = QTest::currentDataTag();
+        QString device = modem->slavePath();
+        QSerialPort other(device);
+        std::unique_ptr<test::AsOrdinaryUser> ordinary;
+        if (how == "not there") {
+            device = QStringLiteral("/dev/korvana-no-such-port");
+            f->settings->setValue(QStringLiteral("Ports/Com3"), device);
+        } else if (how == "held by another program") {
             QVERIFY(other.open(QIODevice::ReadWrite));
-        else
-            f->settings->setValue(QStringLiteral("Ports/Com3"), QStringLiteral("/dev/korvana-no-such-port"));
+        } else {
+            QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
+            reason += QFileInfo(device).group() + u'.';
+            ordinary = std::make_unique<test::AsOrdinaryUser>();
+            if (!ordinary->switched)
+                QSKIP("only root can become a user without access here");
+        }
         const int items = f->control<QComboBox>("Commy")->count();
         button("Command2")->click();
-        QFETCH(QString, reason);
+        ordinary.reset();
+        QCOMPARE(f->messages.count(), 1);
         QCOMPARE(f->messages.last().lines,
-                 (QStringList{QStringLiteral("COM:3 не подключен. Выберите другой СОМ."), reason.arg(modem->slavePath())}));
+                 (QStringList{QStringLiteral("COM:3 не подключен. Выберите другой СОМ."), reason.arg(device)}));
         QCOMPARE(f->control<QComboBox>("Commy")->count(), items);
         QVERIFY(!button("Command3")->isVisible());
         QVERIFY(!f->app->dialer()->attempt().isRunning());

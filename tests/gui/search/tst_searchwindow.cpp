@@ -31,21 +31,15 @@ private Q_SLOTS:
     void init() { f = std::make_unique<AppFixture>(); }
     void cleanup() { f.reset(); }
 
-    void firstSearchOnStart()
+    // The first search runs at start; then one search per keystroke.
+    void typingSearchesEveryKeystroke()
     {
         QTRY_VERIFY(f->field("Tent")->hasFocus());
         QCOMPARE(f->app->source(DirectoryKind::Residents)->queryText(), QStringLiteral("Select * From NASELEN ORDER BY N_tel"));
-        QCOMPARE(f->column(1, 0).mid(0, 3), QStringList({"21734", "2300", "23100"}));
         QCOMPARE(f->count(), QStringLiteral("из 10"));
-        QCOMPARE(f->caption(1), QStringLiteral("1"));
-        QCOMPARE(f->commy(), QStringLiteral("21734 Петров П.П."));
         QVERIFY(f->control<QWidget>("Frame4(0)")->isVisible());
-        QVERIFY(!f->control<QAbstractButton>("Command1")->isEnabled());
         QVERIFY(f->messages.texts().isEmpty());
-    }
 
-    void typingSearchesEveryKeystroke()
-    {
         focus("Tefio");
         const int before = searches();
         test::typeInto(f->field("Tefio"), QStringLiteral("пЕт"));

@@ -9,12 +9,22 @@
 #include <QApplication>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace korvana::test {
 
 void typeInto(QWidget *widget, const QString &text)
 {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+AsOrdinaryUser::AsOrdinaryUser() { switched = geteuid() == 0 && seteuid(65534) == 0; }
+
+AsOrdinaryUser::~AsOrdinaryUser()
+{
+    if (switched && seteuid(0) != 0)
+        qFatal("cannot return to root");
 }
 
 std::function<void(TestDb &)> withFile(const QString &name, const QByteArray &bytes)

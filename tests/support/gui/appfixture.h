@@ -17,6 +17,13 @@ namespace korvana::test {
 // Types text key by key, as a keyboard would (any script, unlike keyClicks).
 void typeInto(QWidget *widget, const QString &text);
 
+// Runs the rest of a scope with file permissions checked (root skips them).
+struct AsOrdinaryUser {
+    bool switched = false;
+    AsOrdinaryUser();
+    ~AsOrdinaryUser();
+};
+
 // A `prepare` for AppFixture that puts one side file into the folder.
 std::function<void(TestDb &)> withFile(const QString &name, const QByteArray &bytes);
 
