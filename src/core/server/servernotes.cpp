@@ -97,6 +97,8 @@ QList<QVariantList> readLocalNotes(const QString &dbPath, QString *error)
         sqlite3_close(file);
         return {};
     }
+    // Another program may be committing to it: wait a little, as the store does.
+    sqlite3_busy_timeout(file, 2000);
     {
         Statement read(file, QStringLiteral("SELECT N_tel, Family, Street, Dom, Dom1, Kvart, Kvart1 FROM Note ORDER BY rowid"));
         int step = read.isValid() ? read.step() : SQLITE_ERROR;
