@@ -22,6 +22,8 @@ const char *const kNoteSchema[] = {
     " owner name NOT NULL DEFAULT current_user,"
     " own boolean NOT NULL DEFAULT false,"
     " n_tel text, family text, street text, dom text, dom1 text, kvart text, kvart1 text)",
+    // A table made before rows had a list: its rows join the shared list.
+    "ALTER TABLE korvana.note ADD COLUMN IF NOT EXISTS own boolean NOT NULL DEFAULT false",
     // The version rises with every change, whoever writes it; the owner and the list never move.
     "CREATE OR REPLACE FUNCTION korvana.note_version() RETURNS trigger LANGUAGE plpgsql AS $$"
     " BEGIN NEW.version := OLD.version + 1; NEW.owner := OLD.owner; NEW.own := OLD.own; NEW.id := OLD.id;"
