@@ -46,6 +46,10 @@ const char *const kNoteSchema[] = {
     "GRANT USAGE ON SEQUENCE korvana.note_id_seq TO PUBLIC",
 };
 
+// Two additions at once (a seat's and the administrator's, or two windows')
+// would each find an entry missing and both add it: they take turns.
+constexpr qint64 kAddLock = 0x4b6f72764e6f7465; // "KorvNote"
+
 constexpr const char *kColumns = "n_tel, family, street, dom, dom1, kvart, kvart1";
 constexpr int kFields = 7;
 const char *const kColumnNames[kFields] = {"n_tel", "family", "street", "dom", "dom1", "kvart", "kvart1"};
@@ -122,7 +126,8 @@ QList<QVariantList> readLocalNotes(const QString &dbPath, QString *error)
 int addNotes(PgConnection &db, const QList<QVariantList> &rows, PersonalMode mode, QString *error)
 {
     int added = 0;
-    bool ok = db.run(QStringLiteral("BEGIN"));
+    bool ok = db.run(QStringLiteral("BEGIN"))
+              && db.run(QStringLiteral("SELECT pg_advisory_xact_lock($1)"), {PgParam(kAddLock)});
     for (int r = 0; ok && r < rows.size(); ++r) {
         QList<PgParam> params;
         for (const QVariant &v : rows.at(r))
