@@ -7,7 +7,6 @@
 
 #include "core/server/editionwatch.h"
 #include "core/server/pgconnection.h"
-#include "core/server/serveredition.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -45,12 +44,8 @@ class TestNotesLoad : public QObject {
 private slots:
     void initTestCase()
     {
-        if (const QString why = PgCluster::skipReason(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY2(m_cluster.start(), qPrintable(m_cluster.error()));
-        PgConnection loader;
-        QString error;
-        QVERIFY2(loader.open(PgCluster::kLoader) && ensureServerSchema(loader, &error), qPrintable(error));
+        KORVANA_START_CLUSTER(m_cluster);
+        QVERIFY2(m_cluster.createSchema(), qPrintable(m_cluster.error()));
     }
 
     void eightSeatsAndARestart()

@@ -54,9 +54,7 @@ class TestServer : public QObject {
 private slots:
     void initTestCase()
     {
-        if (const QString why = PgCluster::skipReason(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY2(m_cluster.start(), qPrintable(m_cluster.error()));
+        KORVANA_START_CLUSTER(m_cluster);
         qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.path()));
         test::addSampleTown(m_town);
         m_town.add(DirectoryKind::Enterprises, {"Аптека «Здоровье»", "21000", "круглосуточно", "Ленина", "1", {}, {}, {}});

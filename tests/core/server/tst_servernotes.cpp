@@ -12,7 +12,6 @@
 #include "core/server/editionwatch.h"
 #include "core/server/officenotes.h"
 #include "core/server/pgconnection.h"
-#include "core/server/serveredition.h"
 #include "core/server/servernotes.h"
 
 #include <QElapsedTimer>
@@ -71,12 +70,9 @@ class TestServerNotes : public QObject {
 private slots:
     void initTestCase()
     {
-        if (const QString why = PgCluster::skipReason(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY2(m_cluster.start(), qPrintable(m_cluster.error()));
-        PgConnection loader, super;
-        QString error;
-        QVERIFY2(loader.open(PgCluster::kLoader) && ensureServerSchema(loader, &error), qPrintable(error));
+        KORVANA_START_CLUSTER(m_cluster);
+        QVERIFY2(m_cluster.createSchema(), qPrintable(m_cluster.error()));
+        PgConnection super;
         QVERIFY(super.open(PgCluster::kSuper));
         for (const QString &role : {u"op_a"_s, u"op_b"_s}) {
             QVERIFY(super.run(u"CREATE ROLE %1 LOGIN PASSWORD 'pw-%1'"_s.arg(role)));

@@ -67,9 +67,7 @@ class TestOfficeSeat : public QObject {
 private slots:
     void initTestCase()
     {
-        if (const QString why = PgCluster::skipReason(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY2(m_cluster.start(), qPrintable(m_cluster.error()));
+        KORVANA_START_CLUSTER(m_cluster);
         qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
     }
 

@@ -1,6 +1,7 @@
 #include "pgcluster.h"
 
 #include "core/server/pgconnection.h"
+#include "core/server/serveredition.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,6 +131,16 @@ bool PgCluster::start()
     m_services.replace(u"dbname=postgres"_s, u"dbname=korvana"_s);
     writeFiles();
     return true;
+}
+
+bool PgCluster::createSchema()
+{
+    PgConnection loader;
+    if (!loader.open(kLoader)) {
+        m_error = loader.error();
+        return false;
+    }
+    return ensureServerSchema(loader, &m_error);
 }
 
 } // namespace korvana::test

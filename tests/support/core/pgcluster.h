@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace korvana::test {
 
@@ -22,6 +23,8 @@ public:
     static QString skipReason();
     // initdb, start, roles and database as README.md sets them up; false with error().
     bool start();
+    // The schema korvana, made as the loader makes it with its first load; false with error().
+    bool createSchema();
     bool stop() { return !(m_running = !pgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("stop")})); }
     bool restart() { return m_running = pgCtl({QStringLiteral("start")}); }
     QString error() const { return m_error; }
@@ -39,3 +42,12 @@ private:
 };
 
 } // namespace korvana::test
+
+// In a test's initTestCase: skips the whole test where no cluster can be
+// made here, else starts `cluster` and fails if it does not start.
+#define KORVANA_START_CLUSTER(cluster)                                                        \
+    do {                                                                                      \
+        if (const QString why = korvana::test::PgCluster::skipReason(); !why.isEmpty())       \
+            QSKIP(qPrintable(why));                                                           \
+        QVERIFY2((cluster).start(), qPrintable((cluster).error()));                           \
+    } while (false)
